@@ -1,0 +1,120 @@
+// C-runtime stand-ins: streams opened by Windows-style paths, file status and access tests.
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "PosixInternal.h"
+
+namespace Win32::Posix {
+
+namespace {
+
+// Like the Microsoft C runtime, a failed open or status leaves the Win32 last error set
+// too; errno is translated to that runtime's numbering.
+void RecordFailure(const char* resolvedPath)
+{
+    int e = errno;
+    ::Win32::SetLastError(e == ENOENT ? NotFoundError(resolvedPath) : Win32ErrorFromErrno(e));
+    TranslateErrno();
+}
+
+// Text mode has no meaning here: the readers strip line ends themselves.
+void BinaryMode(const char* mode, char* out, size_t outSize)
+{
+    size_t n = 0;
+    for (; *mode && n + 1 < outSize; ++mode)
+        if (*mode != 't') out[n++] = *mode;
+    out[n] = '\0';
+}
+
+FILE* OpenStream(const char* path, const char* mode)
+{
+    if (path == nullptr || mode == nullptr) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    char resolved[4096];
+    if (!ResolvePath(path, resolved, sizeof(resolved))) {
+        errno = CrtErrnoFromErrno(ENAMETOOLONG);
+        return nullptr;
+    }
+    struct stat st;
+    if (::stat(resolved, &st) == 0 && S_ISDIR(st.st_mode)) {
+        errno = EACCES;  // the Microsoft C runtime refuses to open a directory
+        return nullptr;
+    }
+    char plainMode[16];
+    BinaryMode(mode, plainMode, sizeof(plainMode));
+    FILE* stream = std::fopen(resolved, plainMode);
+    if (stream == nullptr) RecordFailure(resolved);
+    return stream;
+}
+
+}  // namespace
+
+FILE* FsopenImpl(const char* path, const char* mode, int) { return OpenStream(path, mode); }
+
+int FopenSImpl(FILE** stream, const char* path, const char* mode)
+{
+    if (stream == nullptr) return EINVAL;
+    errno = 0;
+    *stream = OpenStream(path, mode);
+    return *stream ? 0 : errno;
+}
+
+int FcloseImpl(FILE* stream) { return std::fclose(stream); }
+size_t FreadImpl(void* buffer, size_t size, size_t count, FILE* stream) { return std::fread(buffer, size, count, stream); }
+char* FgetsImpl(char* buffer, int size, FILE* stream) { return std::fgets(buffer, size, stream); }
+int FseekImpl(FILE* stream, long offset, int origin) { return std::fseek(stream, offset, origin); }
+int FerrorImpl(FILE* stream) { return std::ferror(stream); }
+
+int StatImpl(const char* path, struct _stat64i32* status)
+{
+    if (path == nullptr || status == nullptr) {
+        errno = EINVAL;
+        return -1;
+    }
+    char resolved[4096];
+    if (!ResolvePath(path, resolved, sizeof(resolved))) {
+        errno = CrtErrnoFromErrno(ENAMETOOLONG);
+        return -1;
+    }
+    struct stat st;
+    if (::stat(resolved, &st) != 0) {
+        RecordFailure(resolved);
+        return -1;
+    }
+    if (!S_ISDIR(st.st_mode) && st.st_size > INT32_MAX) {
+        errno = CrtErrnoFromErrno(EOVERFLOW);
+        return -1;
+    }
+    status->st_mode = static_cast<unsigned short>(S_ISDIR(st.st_mode) ? _S_IFDIR : S_ISREG(st.st_mode) ? _S_IFREG : 0);
+    status->st_mode |= static_cast<unsigned short>(st.st_mode & 0777);
+    status->st_size = S_ISDIR(st.st_mode) ? 0 : static_cast<std::int32_t>(st.st_size);
+    return 0;
+}
+
+int AccessImpl(const char* path, int mode)
+{
+    if (path == nullptr) {
+        errno = EINVAL;
+        return -1;
+    }
+    char resolved[4096];
+    if (!ResolvePath(path, resolved, sizeof(resolved))) {
+        errno = CrtErrnoFromErrno(ENAMETOOLONG);
+        return -1;
+    }
+    int how = F_OK;
+    if (mode & 2) how |= W_OK;
+    if (mode & 4) how |= R_OK;
+    if (::access(resolved, how) != 0) {
+        RecordFailure(resolved);
+        return -1;
+    }
+    return 0;
+}
+
+}  // namespace Win32::Posix

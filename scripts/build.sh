@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Builds TarnVellIO and runs its demo ("demo") or every test ("test", the default).
+# Installs the Debian packages the build needs first, when they are missing and this runs
+# as root. CI=true turns warnings into errors.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+packages=(cmake g++ ninja-build pkg-config zlib1g-dev liblzma-dev libgtest-dev libgmock-dev)
+missing=()
+for package in "${packages[@]}"; do
+  dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
+done
+if ((${#missing[@]})); then
+  if [ "$(id -u)" = 0 ]; then
+    echo "installing: ${missing[*]}"
+    apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
+  else
+    echo "missing Debian packages: ${missing[*]}; install them (or run this as root)" >&2
+    exit 1
+  fi
+fi
+
+build=${BUILD_DIR:-build}
+configure=(-S . -B "$build")
+if [ ! -f "$build/CMakeCache.txt" ] && command -v ninja >/dev/null; then
+  configure+=(-G Ninja)
+fi
+if [ "${CI:-}" = true ]; then
+  configure+=(-DTARN_WERROR=ON)
+fi
+cmake "${configure[@]}" >/dev/null
+
+jobs=$(nproc 2>/dev/null || echo 2)
+case "${1:-test}" in
+  demo)
+    cmake --build "$build" -j"$jobs" --target demo
+    ;;
+  test)
+    cmake --build "$build" -j"$jobs"
+    ctest --test-dir "$build" --output-on-failure -j"$jobs"
+    ;;
+  *)
+    echo "usage: scripts/build.sh [demo|test]" >&2
+    exit 2
+    ;;
+esac

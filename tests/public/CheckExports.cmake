@@ -1,0 +1,32 @@
+# Fails unless the shared library's dynamic symbol table holds exactly the library's exports
+# that exist so far (REQUIRED) and nothing but names from the public interface.
+set(INTERFACE VellInitialize VellShutdown VellFileExists VellFindFirstFile VellFindNextFile VellFindClose
+    VellOpenFile VellRead VellGetFileSize VellCloseFile VellSetLogger EnableEventXMLLogTarget
+    RegisterNativeEventCallback)
+set(REQUIRED VellSetLogger)
+
+execute_process(COMMAND nm -D --defined-only ${LIBRARY} OUTPUT_VARIABLE out RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "nm failed on ${LIBRARY}")
+endif()
+string(REPLACE "\n" ";" lines "${out}")
+set(found "")
+foreach(line IN LISTS lines)
+  if(line MATCHES "^[0-9a-fA-F]* +[A-Za-z] +([^ ]+)$")
+    list(APPEND found ${CMAKE_MATCH_1})
+  endif()
+endforeach()
+foreach(symbol IN LISTS found)
+  list(FIND INTERFACE ${symbol} index)
+  if(index EQUAL -1)
+    message(FATAL_ERROR "exported symbol that is not part of the interface: ${symbol}")
+  endif()
+endforeach()
+foreach(symbol IN LISTS REQUIRED)
+  list(FIND found ${symbol} index)
+  if(index EQUAL -1)
+    message(FATAL_ERROR "missing export: ${symbol}")
+  endif()
+endforeach()
+list(LENGTH found count)
+message(STATUS "exports (${count}): ${found}")
