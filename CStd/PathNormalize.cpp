@@ -1,0 +1,25 @@
+#include "CStd/PathNormalize.h"
+
+namespace Tarn {
+
+long NormalizeSeparators(const char* input, char* output, size_t outputSize, bool trimTrailingSlash)
+{
+    if (output == nullptr || outputSize == 0) return -1;
+    output[0] = '\0';
+    if (input == nullptr) return -1;
+    size_t n = 0;
+    for (const char* p = input; *p; ++p) {
+        const char c = (*p == '\\') ? '/' : *p;
+        if (c == '/' && n >= 2 && output[n - 1] == '/') continue;
+        if (n + 1 >= outputSize) {
+            output[0] = '\0';
+            return -1;
+        }
+        output[n++] = c;
+    }
+    if (trimTrailingSlash && n > 0 && output[n - 1] == '/') --n;
+    output[n] = '\0';
+    return static_cast<long>(n);
+}
+
+}  // namespace Tarn

@@ -1,0 +1,49 @@
+// What binding a release's files to their storage yields while a listing is built.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+
+#include "platform/Win32.h"
+
+namespace Tarn::VELL::Reader {
+
+// One per file, in file-table order.
+struct FileBinding {
+    Win32::HANDLE handle;       // the archive data file, for archived files
+    std::uint32_t flags;        // the manifest's flags, or the missing mark 0xFFFFFFFF
+    std::uint32_t offset;       // of the entry in the data file
+    std::uint32_t archiveSize;  // of the entry in the data file
+    void* storage;              // the storage record, once the listing has one
+};
+
+// The number of files of each kind whose content was found.
+struct BindingCounts {
+    std::uint32_t archived = 0;
+    std::uint32_t managed = 0;
+    std::uint32_t naked = 0;
+};
+
+// The archive data files opened for a listing, by path (byte order, case matters); a file
+// that could not be opened is kept with a null handle so that it is tried once per build.
+// The handles are closed when this is destroyed, unless a listing took them over.
+class DataFileHandles {
+public:
+    DataFileHandles() = default;
+    ~DataFileHandles() { CloseAll(); }
+    DataFileHandles(const DataFileHandles&) = delete;
+    DataFileHandles& operator=(const DataFileHandles&) = delete;
+
+    // The handle of the data file at path, opening it (overlapped, shared reading) on first request.
+    Win32::HANDLE Get(const std::string& path);
+    const std::map<std::string, Win32::HANDLE>& Map() const { return mHandles; }
+    // The listing owns the handles from now on.
+    void Release() { mHandles.clear(); }
+    void CloseAll();
+
+private:
+    std::map<std::string, Win32::HANDLE> mHandles;
+};
+
+}  // namespace Tarn::VELL::Reader

@@ -1,0 +1,127 @@
+#include "reader/ArchiveManager.h"
+
+#include <new>
+#include <stdexcept>
+
+#include "file/FileIterator.h"
+#include "logger/Log.h"
+#include "platform/Win32.h"
+#include "reader/Version.h"
+
+namespace Tarn::VELL::Reader {
+
+using namespace Tarn::Logger;
+
+namespace {
+constexpr char kCreateName[] = "Tarn::VELL::Reader::ArchiveVersionManager::Create";
+constexpr char kConstructName[] = "Tarn::VELL::Reader::ArchiveVersionManager::ArchiveVersionManager";
+constexpr char kLoadName[] = "Tarn::VELL::Reader::ArchiveVersionManager::LoadArchiveFile";
+constexpr char kFindName[] = "Tarn::VELL::Reader::ArchiveVersionManager::Find";
+constexpr char kGetName[] = "Tarn::VELL::Reader::ArchiveManager::GetVersionManager";
+constexpr std::uint32_t kSearchFlags = 8;
+}  // namespace
+
+ArchiveVersionManager::ArchiveVersionManager(std::string directory, std::vector<std::unique_ptr<ArchiveFile>> archives)
+    : mArchives(std::move(archives)), mDirectory(std::move(directory))
+{
+    LogTrace("%s: ", kConstructName);
+}
+
+std::unique_ptr<ArchiveVersionManager> ArchiveVersionManager::Create(const std::string& directory)
+{
+    LogTrace("%s: (%s)", kCreateName, directory.c_str());
+    const std::string pattern = directory + "/*." + "olm";
+    std::shared_ptr<File::FileIteratorBase> iterator;
+    try {
+        iterator = File::CreateFileIterator(pattern.c_str(), kSearchFlags);
+    } catch (const std::logic_error&) {
+        iterator = nullptr;  // the default provider is gone: the process is exiting
+    }
+    if (iterator == nullptr) {
+        LogError("%s: Failed to find the directory: %s", kCreateName, pattern.c_str());
+        return nullptr;
+    }
+    std::vector<std::unique_ptr<ArchiveFile>> archives;
+    for (; iterator->IsValid(); iterator->Next()) {
+        if (iterator->IsDirectory()) continue;
+        const std::string indexPath = directory + "/" + iterator->GetName();
+        if (auto archive = LoadArchiveFile(indexPath.c_str())) archives.push_back(std::move(archive));
+    }
+    iterator.reset();
+    if (archives.empty()) {
+        LogError("%s: No valid archive files were found in the directory: %s", kCreateName, pattern.c_str());
+        return nullptr;
+    }
+    return std::make_unique<ArchiveVersionManager>(directory, std::move(archives));
+}
+
+std::unique_ptr<ArchiveFile> ArchiveVersionManager::LoadArchiveFile(const char* path)
+{
+    if (path == nullptr) path = "";
+    LogTrace("%s: (%s)", kLoadName, path);
+    if (*path == '\0') {
+        LogError("%s: Empty file name", kLoadName);
+        return nullptr;
+    }
+    auto archive = std::make_unique<ArchiveFile>(path);
+    bool invalid = false;
+    const bool read = archive->Read(&invalid);
+    if (read && archive->TotalDataSize() != 0) return archive;
+
+    if (invalid)
+        LogWarning("%s: Failed to open %s, archive will be deleted and ignored", kLoadName, path);
+    else
+        LogWarning("%s: Zero sized archive %s will be deleted and ignored", kLoadName, path);
+    // Only content known to be unusable is deleted; an index that could not be read at all
+    // may be fine once the fault has passed.
+    const bool unusable = invalid || read;
+    if (unusable && Win32::GetFileAttributesA(path) != Win32::INVALID_FILE_ATTRIBUTES) Win32::DeleteFileA(path);
+    return nullptr;
+}
+
+bool ArchiveVersionManager::Find(const char* path, std::string& dataFile, std::uint32_t& dataOffset,
+                                 std::uint32_t& dataSize) const
+{
+    LogTrace("%s: (%s)", kFindName, path ? path : "");
+    dataFile.clear();
+    dataOffset = 0;
+    dataSize = 0;
+    if (path == nullptr || *path == '\0') {
+        LogError("%s: Empty name", kFindName);
+    } else {
+        for (const auto& archive : mArchives) {
+            if (archive->Search(path, &dataOffset, &dataSize)) {
+                dataFile = archive->Filename() + "." + "dat";
+                return true;
+            }
+        }
+    }
+    LogTrace("%s: Failed to find file <%s>", kFindName, path ? path : "");
+    return false;
+}
+
+ArchiveVersionManager* ArchiveManager::GetVersionManager(const char* root, const char* project, std::uint32_t version)
+{
+    ScopedLock lock(mLock);
+    const std::string projectName = project ? project : "";
+    auto found = mProjects.find(projectName);
+    if (found != mProjects.end()) {
+        auto manager = found->second->find(version);
+        if (manager != found->second->end()) return manager->second.get();
+    }
+    const VersionText versionText = FormatVersionString(version);
+    const std::string directory =
+        std::string(root ? root : "") + "/projects/" + projectName + "/filearchives/" + versionText.c_str();
+    std::unique_ptr<ArchiveVersionManager> manager = ArchiveVersionManager::Create(directory);
+    if (manager == nullptr) {
+        LogError("%s: Failed to create file system manager for project \"%s\" and release %s", kGetName,
+                 projectName.c_str(), versionText.c_str());
+        return nullptr;
+    }
+    if (found == mProjects.end()) found = mProjects.emplace(projectName, std::make_unique<VersionMap>()).first;
+    ArchiveVersionManager* result = manager.get();
+    (*found->second)[version] = std::move(manager);
+    return result;
+}
+
+}  // namespace Tarn::VELL::Reader

@@ -1,0 +1,64 @@
+// The archives of a project, found on disk and checked once per listing build.
+//
+// ArchiveVersionManager holds the usable archives of one archive directory
+// (root/projects/<project>/filearchives/<version>), in the order the directory search returned
+// their index files, and resolves a path to the data file, offset and size that hold it; the
+// first archive that has the path wins. ArchiveManager caches one version manager per
+// (project, version), keyed case-sensitively.
+//
+// This is the only place where the library changes the disk: an index file whose content is
+// unusable (wrong magic or version, tables outside the file, entries holding no byte at all)
+// is deleted; its data file stays. An index that cannot be read (permissions, too many open
+// files, a read error) is skipped but kept, so a passing fault never destroys a good archive.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "CStd/CheckedMutex.h"
+#include "reader/ArchiveFile.h"
+
+namespace Tarn::VELL::Reader {
+
+class ArchiveVersionManager {
+public:
+    // The manager of the archives in directory, or null when none is usable (after logging).
+    static std::unique_ptr<ArchiveVersionManager> Create(const std::string& directory);
+    // Reads one index; null when it is unusable (deleting it when its content is bad).
+    static std::unique_ptr<ArchiveFile> LoadArchiveFile(const char* path);
+
+    // Looks the path up in each archive in turn; the data file's path is the index's path
+    // followed by ".dat".
+    bool Find(const char* path, std::string& dataFile, std::uint32_t& dataOffset, std::uint32_t& dataSize) const;
+
+    const std::string& Directory() const { return mDirectory; }
+    const std::vector<std::unique_ptr<ArchiveFile>>& Archives() const { return mArchives; }
+
+    ArchiveVersionManager(std::string directory, std::vector<std::unique_ptr<ArchiveFile>> archives);
+
+private:
+    std::vector<std::unique_ptr<ArchiveFile>> mArchives;
+    std::string mDirectory;
+};
+
+class ArchiveManager {
+public:
+    ArchiveManager() = default;
+    ArchiveManager(const ArchiveManager&) = delete;
+    ArchiveManager& operator=(const ArchiveManager&) = delete;
+
+    // The version manager of (project, version) below root, created on first request; null
+    // when that directory has no usable archive (nothing is remembered then, so the next
+    // request looks again). The manager keeps ownership.
+    ArchiveVersionManager* GetVersionManager(const char* root, const char* project, std::uint32_t version);
+
+private:
+    using VersionMap = std::map<std::uint32_t, std::unique_ptr<ArchiveVersionManager>>;
+    std::map<std::string, std::unique_ptr<VersionMap>> mProjects;
+    CheckedMutex mLock{false};
+};
+
+}  // namespace Tarn::VELL::Reader

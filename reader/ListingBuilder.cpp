@@ -1,0 +1,375 @@
+// Building a project listing from a loaded release manifest: binding every file to its
+// storage, hashing every path, and laying everything out in the listing's one block.
+#include <algorithm>
+#include <cstring>
+#include <deque>
+#include <new>
+#include <unordered_map>
+
+#include "CStd/CStd.h"
+#include "logger/Log.h"
+#include "reader/ArchiveManager.h"
+#include "reader/PathProcessors.h"
+#include "reader/ProjectListing.h"
+#include "reader/ReleaseManifest.h"
+#include "reader/Version.h"
+
+namespace Tarn::VELL::Reader {
+
+using namespace Tarn::Logger;
+
+// ---- data file handles ------------------------------------------------------------------------
+
+Win32::HANDLE DataFileHandles::Get(const std::string& path)
+{
+    auto found = mHandles.find(path);
+    if (found == mHandles.end()) {
+        Win32::HANDLE handle = Win32::CreateFileA(path.c_str(), Win32::GENERIC_READ, Win32::FILE_SHARE_READ, nullptr,
+                                                  Win32::OPEN_EXISTING, Win32::FILE_FLAG_OVERLAPPED, nullptr);
+        if (handle == Win32::INVALID_HANDLE_VALUE) handle = nullptr;
+        found = mHandles.emplace(path, handle).first;
+    }
+    return found->second;
+}
+
+void DataFileHandles::CloseAll()
+{
+    for (auto& [path, handle] : mHandles)
+        if (handle) Win32::CloseHandle(handle);
+    mHandles.clear();
+}
+
+// ---- binding --------------------------------------------------------------------------------
+
+template <typename Entry>
+void ReleaseManifestTemplate<Entry>::GetFileArchiveMetadata(const char* rootDir, const char* projectRoot,
+                                                            std::vector<FileBinding>& bindings,
+                                                            std::vector<std::uint32_t>& parents, BindingCounts& counts,
+                                                            DataFileHandles& handles) const
+{
+    ArchiveManager archives;
+    // Files the walk does not reach stay marked missing, so they never get a storage record.
+    bindings.assign(mFileCount, FileBinding{nullptr, kFlagsMissing, 0, 0, nullptr});
+    parents.assign(std::size_t{mDirectoryCount} + mFileCount, 0);
+    counts = {};
+    if (mDirectoryCount == 0) return;
+
+    struct Pending {
+        std::uint32_t directory;
+        std::string path;  // with a final '/', empty for the root
+    };
+    std::deque<Pending> queue;
+    queue.push_back({0, std::string()});
+    std::string path;
+    while (!queue.empty()) {
+        const Pending current = std::move(queue.front());
+        queue.pop_front();
+        const ManifestDirectory d = Directory(current.directory);
+        for (std::uint32_t k = 0; k < d.subdirectoryCount; ++k) {
+            const std::uint32_t child = d.firstSubdirectory + k;
+            parents[child] = current.directory;
+            const ManifestDirectory sub = Directory(child);
+            if (sub.subdirectoryCount > 0 || sub.fileCount > 0)
+                queue.push_back({child, current.path + String(sub.name) + "/"});
+        }
+        for (std::uint32_t k = 0; k < d.fileCount; ++k) {
+            const std::uint32_t index = d.firstFile + k;
+            parents[std::size_t{mDirectoryCount} + index] = current.directory;
+            path.assign(current.path).append(String(LoadFileName(index)));
+            BindFile(index, path, rootDir, projectRoot, archives, bindings[index], counts, handles);
+        }
+    }
+}
+
+template <typename Entry>
+void ReleaseManifestTemplate<Entry>::BindFile(std::uint32_t index, const std::string& path, const char* rootDir,
+                                              const char* projectRoot, ArchiveManager& archives, FileBinding& binding,
+                                              BindingCounts& counts, DataFileHandles& handles) const
+{
+    const char* name = GetFileArchiveMetadataName();
+    const ManifestFile file = File(index);
+    binding = FileBinding{nullptr, file.flags, 0, 0, nullptr};
+    const bool known = file.flags != kFlagsMissing;
+
+    if (known && (file.flags & kFlagArchived)) {
+        const VersionText version = FormatVersionString(file.version);
+        ArchiveVersionManager* manager = archives.GetVersionManager(rootDir, ProjectName(), file.version);
+        if (manager == nullptr) {
+            LogError("%s: Missing archive files for version %s: affects: %s", name, version.c_str(), path.c_str());
+            binding.flags = kFlagsMissing;
+            return;
+        }
+        std::string dataFile;
+        char dataPath[kMaxPath];
+        if (!manager->Find(path.c_str(), dataFile, binding.offset, binding.archiveSize) ||
+            !BuildArchiveDataPath(dataPath, projectRoot, file.version, dataFile.c_str())) {
+            LogError("%s: Archives for version %s are missing an entry for: %s", name, version.c_str(), path.c_str());
+            binding.flags = kFlagsMissing;
+            return;
+        }
+        binding.handle = handles.Get(dataPath);
+        if (binding.handle == nullptr) {
+            LogError("%s: Missing archive file: %s: affects: %s", name, dataPath, path.c_str());
+            binding.flags = kFlagsMissing;
+            return;
+        }
+        ++counts.archived;
+        return;
+    }
+
+    const bool managed = known && (file.flags & kFlagManaged);
+    char diskPath[kMaxPath];
+    const bool built = ProjectListing::GetNakedFile(diskPath, managed ? kFileTypeManaged : kFileTypeNaked, projectRoot,
+                                                    ReleaseVersion(), file.version, path.c_str());
+    const Win32::DWORD attributes = built ? Win32::GetFileAttributesA(diskPath) : Win32::INVALID_FILE_ATTRIBUTES;
+    if (attributes != Win32::INVALID_FILE_ATTRIBUTES && (attributes & Win32::FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        ++(managed ? counts.managed : counts.naked);
+        return;
+    }
+    LogError("%s: Missing %s file: %s", name, managed ? "managed" : "naked", built ? diskPath : path.c_str());
+    binding.flags = kFlagsMissing;
+}
+
+// ---- the listing ----------------------------------------------------------------------------
+
+namespace {
+
+constexpr std::uint32_t kHashBasis = 0x811C9DC5;
+constexpr std::uint32_t kHashPrime = 0x01000193;
+
+inline std::uint32_t FoldByte(std::uint32_t h, char c)
+{
+    auto v = static_cast<std::int32_t>(static_cast<signed char>(c));
+    if (v >= 'A' && v <= 'Z') v += 'a' - 'A';
+    return (h * kHashPrime) ^ static_cast<std::uint32_t>(v);
+}
+
+inline std::uint32_t FoldString(std::uint32_t h, const char* s)
+{
+    for (; *s; ++s) h = FoldByte(h, *s);
+    return h;
+}
+
+std::uint32_t CompressionIdFromFlags(std::uint32_t flags)
+{
+    if ((flags & kFlagCompressed) == 0) return kCompressionNone;
+    if (flags & kFlagZlib) return kCompressionZlib;
+    if (flags & kFlagLzma) return kCompressionLzma;
+    return kCompressionNone;
+}
+
+constexpr std::uint64_t Align(std::uint64_t offset) { return (offset + alignof(std::max_align_t) - 1) & ~std::uint64_t{alignof(std::max_align_t) - 1}; }
+
+}  // namespace
+
+std::uint32_t ProjectListing::HashPath(const char* path) { return FoldString(kHashBasis, path ? path : ""); }
+
+template <typename Entry>
+ProjectListing* ReleaseManifestTemplate<Entry>::CreateListing(const char* rootDir)
+{
+    const char* name = CreateListingName();
+    if (!IsValid()) {
+        LogError("%s: Failed to create project listing because the manifest is invalid.", name);
+        return nullptr;
+    }
+    char projectRoot[kMaxPath];
+    if (!ProjectListing::GetProjectRoot(projectRoot, rootDir, ProjectName())) {
+        LogError("%s: Failed to create project listing because the project root could not be obtained.", name);
+        return nullptr;
+    }
+    try {
+        return BuildListing(rootDir, projectRoot);
+    } catch (const std::bad_alloc&) {
+        LogError("%s: Failed to create project listing because the data was smaller than expected.", name);
+        return nullptr;
+    }
+}
+
+template <typename Entry>
+ProjectListing* ReleaseManifestTemplate<Entry>::BuildListing(const char* rootDir, const char* projectRoot)
+{
+    using Listing = ProjectListing;
+    const char* name = CreateListingName();
+    const std::uint32_t D = mDirectoryCount, F = mFileCount;
+    const std::uint64_t n = std::uint64_t{D} + F;
+
+    std::vector<FileBinding> bindings;
+    std::vector<std::uint32_t> parents;
+    BindingCounts counts;
+    DataFileHandles handles;
+    GetFileArchiveMetadata(rootDir, projectRoot, bindings, parents, counts, handles);
+
+    // The data file paths, in the map's (byte) order, each followed by its terminator.
+    std::unordered_map<Win32::HANDLE, std::uint64_t> pathOffsetOf;
+    std::uint64_t pathBytes = 0;
+    for (const auto& [path, handle] : handles.Map()) {
+        if (handle) pathOffsetOf.emplace(handle, pathBytes);
+        pathBytes += path.size() + 1;
+    }
+
+    // The hash of every entry: breadth-first from the root, each child folding its name into
+    // its parent's prefix. Entries the tree does not reach hash as children of the root, whose
+    // path is theirs too.
+    std::vector<std::uint32_t> hashes(n, 0);
+    if (D > 0) {
+        for (std::uint32_t i = 1; i < D; ++i) hashes[i] = FoldString(kHashBasis, String(Directory(i).name));
+        for (std::uint32_t j = 0; j < F; ++j) hashes[D + j] = FoldString(kHashBasis, String(LoadFileName(j)));
+        hashes[0] = kHashBasis;
+        std::deque<std::uint32_t> queue{0};
+        while (!queue.empty()) {
+            const std::uint32_t current = queue.front();
+            queue.pop_front();
+            const ManifestDirectory d = Directory(current);
+            const std::uint32_t prefix = current == 0 ? hashes[0] : FoldByte(hashes[current], '/');
+            for (std::uint32_t k = 0; k < d.subdirectoryCount; ++k) {
+                hashes[d.firstSubdirectory + k] = FoldString(prefix, String(Directory(d.firstSubdirectory + k).name));
+                queue.push_back(d.firstSubdirectory + k);
+            }
+            for (std::uint32_t k = 0; k < d.fileCount; ++k)
+                hashes[D + d.firstFile + k] = FoldString(prefix, String(LoadFileName(d.firstFile + k)));
+        }
+    }
+    const std::uint64_t K = n - n / 8;
+
+    // Region offsets, each region aligned for the records it holds.
+    const std::uint64_t atHeader = 0;
+    const std::uint64_t atCounts = Align(atHeader + sizeof(Listing::Header));
+    const std::uint64_t atBuckets = Align(atCounts + sizeof(Listing::Counts));
+    const std::uint64_t atSlots = Align(atBuckets + K * sizeof(Listing::Bucket));
+    const std::uint64_t atOwner = Align(atSlots + n * sizeof(const Listing::EntryHeader*));
+    const std::uint64_t atDirectories = Align(atOwner + sizeof(Listing*));
+    const std::uint64_t atFiles = Align(atDirectories + std::uint64_t{D} * sizeof(Listing::DirectoryRecord));
+    const std::uint64_t atStorageCounts = Align(atFiles + std::uint64_t{F} * sizeof(Listing::FileRecord));
+    const std::uint64_t atArchives = Align(atStorageCounts + sizeof(Listing::StorageCounts));
+    const std::uint64_t atManaged = Align(atArchives + std::uint64_t{counts.archived} * sizeof(Listing::ArchiveFile));
+    const std::uint64_t atNaked = Align(atManaged + std::uint64_t{counts.managed} * sizeof(Listing::FileInfo));
+    const std::uint64_t atStrings = Align(atNaked + std::uint64_t{counts.naked} * sizeof(Listing::FileInfo));
+    const std::uint64_t atPaths = atStrings + mStringDataSize;
+    const std::uint64_t total = atPaths + pathBytes;
+    if (total > SIZE_MAX / 2) {
+        LogError("%s: Failed to create project listing because the data was smaller than expected.", name);
+        return nullptr;  // the handles close with `handles`
+    }
+    std::unique_ptr<std::uint8_t[]> block(new std::uint8_t[static_cast<std::size_t>(total)]());
+    std::uint8_t* base = block.get();
+
+    Listing::Views v{};
+    v.header = reinterpret_cast<Listing::Header*>(base + atHeader);
+    v.counts = reinterpret_cast<Listing::Counts*>(base + atCounts);
+    v.buckets = reinterpret_cast<Listing::Bucket*>(base + atBuckets);
+    auto** slots = reinterpret_cast<const Listing::EntryHeader**>(base + atSlots);
+    v.directories = reinterpret_cast<Listing::DirectoryRecord*>(base + atDirectories);
+    v.files = reinterpret_cast<Listing::FileRecord*>(base + atFiles);
+    v.storageCounts = reinterpret_cast<Listing::StorageCounts*>(base + atStorageCounts);
+    v.archiveFiles = reinterpret_cast<Listing::ArchiveFile*>(base + atArchives);
+    v.managedFiles = reinterpret_cast<Listing::FileInfo*>(base + atManaged);
+    v.nakedFiles = reinterpret_cast<Listing::FileInfo*>(base + atNaked);
+    char* strings = reinterpret_cast<char*>(base + atStrings);
+    char* paths = reinterpret_cast<char*>(base + atPaths);
+
+    // Strings and data file paths.
+    std::memcpy(strings, mStringData, mStringDataSize);
+    auto carry = [&](const char* s) { return strings + (s - mStringData); };
+    {
+        char* out = paths;
+        for (const auto& [path, handle] : handles.Map()) {
+            std::memcpy(out, path.c_str(), path.size() + 1);
+            out += path.size() + 1;
+        }
+    }
+
+    // Header, counts, directory records.
+    *v.header = {carry(ProjectName()), ReleaseVersion()};
+    *v.counts = {D, F, static_cast<std::uint32_t>(K)};
+    for (std::uint32_t i = 0; i < D; ++i) {
+        const ManifestDirectory d = Directory(i);
+        Listing::DirectoryRecord& r = v.directories[i];
+        r.name = carry(String(d.name));
+        r.parent = i == 0 ? nullptr : &v.directories[parents[i]];
+        r.firstSubdirectory = d.subdirectoryCount ? &v.directories[d.firstSubdirectory] : nullptr;
+        r.subdirectoryCount = d.subdirectoryCount;
+        r.firstFile = &v.files[d.fileCount ? d.firstFile : std::min(d.firstFile, F)];
+        r.fileCount = d.fileCount;
+    }
+
+    // Buckets and slots: the entries grouped by bucket (a counting sort).
+    if (K > 0) {
+        std::vector<std::uint32_t> bucketStart(K + 1, 0);
+        for (std::uint64_t i = 0; i < n; ++i) ++bucketStart[hashes[i] % K + 1];
+        for (std::uint64_t b = 0; b < K; ++b) bucketStart[b + 1] += bucketStart[b];
+        for (std::uint64_t b = 0; b < K; ++b) {
+            const std::uint32_t count = bucketStart[b + 1] - bucketStart[b];
+            v.buckets[b] = {count ? slots + bucketStart[b] : nullptr, count};
+        }
+        for (std::uint64_t i = 0; i < n; ++i) {
+            const Listing::EntryHeader* entry = i < D ? static_cast<const Listing::EntryHeader*>(&v.directories[i])
+                                                      : static_cast<const Listing::EntryHeader*>(&v.files[i - D]);
+            slots[bucketStart[hashes[i] % K]++] = entry;
+        }
+    }
+
+    // Storage records, in file order, of the kind the binding counted.
+    *v.storageCounts = {counts.archived, counts.managed, counts.naked};
+    std::uint32_t archived = 0, managed = 0, naked = 0;
+    for (std::uint32_t j = 0; j < F; ++j) {
+        FileBinding& b = bindings[j];
+        if (b.flags == kFlagsMissing) continue;
+        if (b.flags & kFlagArchived) {
+            if (archived == counts.archived) continue;
+            auto* record = new (&v.archiveFiles[archived++]) Listing::ArchiveFile();
+            record->refCount = 0;
+            record->handle = b.handle;
+            record->archivePath = paths + pathOffsetOf.at(b.handle);
+            record->offset = b.offset;
+            record->compressionId = CompressionIdFromFlags(b.flags);
+            record->archiveSize = b.archiveSize;
+            b.storage = record;
+        } else if (b.flags & kFlagManaged) {
+            if (managed < counts.managed) b.storage = &v.managedFiles[managed++];
+        } else {
+            if (naked < counts.naked) b.storage = &v.nakedFiles[naked++];
+        }
+    }
+    // Should the binding have counted more than it bound, the unused records must still be
+    // valid objects for the teardown.
+    for (; archived < counts.archived; ++archived) new (&v.archiveFiles[archived]) Listing::ArchiveFile();
+
+    // File records.
+    for (std::uint32_t j = 0; j < F; ++j) {
+        const ManifestFile file = File(j);
+        Listing::FileRecord& r = v.files[j];
+        r.name = carry(String(file.name));
+        r.parent = D > 0 ? &v.directories[parents[std::size_t{D} + j]] : nullptr;
+        std::memcpy(r.checksum, file.checksum.data(), sizeof(r.checksum));
+        r.version = file.version;
+        r.size = file.size;
+        r.storage = bindings[j].storage;
+    }
+
+    auto* listing = new Listing(projectRoot, std::move(block), static_cast<std::size_t>(total), v);
+    handles.Release();  // the listing closes them now
+    *reinterpret_cast<Listing**>(base + atOwner) = listing;
+    return listing;
+}
+
+// The class is instantiated elsewhere; the members defined here are instantiated here.
+template ProjectListing* ReleaseManifestTemplate<FileTableEntry>::CreateListing(const char*);
+template ProjectListing* ReleaseManifestTemplate<FileTableEntry>::BuildListing(const char*, const char*);
+template ProjectListing* ReleaseManifestTemplate<FileTableEntryV0>::BuildListing(const char*, const char*);
+template void ReleaseManifestTemplate<FileTableEntry>::BindFile(std::uint32_t, const std::string&, const char*, const char*,
+                                                                ArchiveManager&, FileBinding&, BindingCounts&,
+                                                                DataFileHandles&) const;
+template void ReleaseManifestTemplate<FileTableEntryV0>::BindFile(std::uint32_t, const std::string&, const char*, const char*,
+                                                                  ArchiveManager&, FileBinding&, BindingCounts&,
+                                                                  DataFileHandles&) const;
+template ProjectListing* ReleaseManifestTemplate<FileTableEntryV0>::CreateListing(const char*);
+template void ReleaseManifestTemplate<FileTableEntry>::GetFileArchiveMetadata(const char*, const char*,
+                                                                              std::vector<FileBinding>&,
+                                                                              std::vector<std::uint32_t>&, BindingCounts&,
+                                                                              DataFileHandles&) const;
+template void ReleaseManifestTemplate<FileTableEntryV0>::GetFileArchiveMetadata(const char*, const char*,
+                                                                                std::vector<FileBinding>&,
+                                                                                std::vector<std::uint32_t>&, BindingCounts&,
+                                                                                DataFileHandles&) const;
+
+}  // namespace Tarn::VELL::Reader

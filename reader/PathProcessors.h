@@ -1,0 +1,43 @@
+// The visitors that measure, build and match an entry's path by walking its parent links.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "reader/ProjectListing.h"
+
+namespace Tarn::VELL::Reader {
+
+// Measures the path: after a walk, length is its number of characters.
+class PathLengthProcessor final : public ProjectListing::PathProcessor {
+public:
+    bool Process(const ProjectListing::EntryHeader* entry) override;
+    std::uint32_t length = 0;
+};
+
+// Writes the path from its end towards its start, between start and cursor.
+class PathBuilder final : public ProjectListing::PathProcessor {
+public:
+    PathBuilder(char* start, char* cursor) : start(start), cursor(cursor) {}
+    bool Process(const ProjectListing::EntryHeader* entry) override;
+    char* start;
+    char* cursor;
+};
+
+// Compares the path from its end towards its start; matched is true after a walk only when
+// the last name visited consumed the path up to its start (or a single leading '/').
+class PathMatcher final : public ProjectListing::PathProcessor {
+public:
+    explicit PathMatcher(const char* path);
+    bool Process(const ProjectListing::EntryHeader* entry) override;
+    const char* start;
+    const char* cursor;
+    bool matched = false;
+};
+
+// The path of an archive data file as the archive lookup found it (it already begins with the
+// content root, relative or absolute), '\' turned into '/', into out (kMaxPath characters).
+// When it does not fit, logs as the archive-data kind of GetNakedFile does.
+bool BuildArchiveDataPath(char* out, const char* projectRoot, std::uint32_t fileVersion, const char* dataFile);
+
+}  // namespace Tarn::VELL::Reader

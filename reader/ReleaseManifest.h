@@ -1,0 +1,173 @@
+// The binary release manifest of one project release: every directory and file of the
+// release, each file's size, the release version under which its content is stored and its
+// storage flags.
+//
+// Layout (all fields unsigned 32-bit little-endian, no gaps):
+//   0  magic 0x4D534C52 ("RLSM")       4  format version (0x00010001 or 0x00010002)
+//   8  project name (string index)     12 release version (packed)
+//   16 directory count D, then D directory records of 20 bytes
+//      (name, firstSubdirectory, subdirectoryCount, firstFile, fileCount)
+//   then the file count F and F file records (36 bytes in format 0x00010002, 44 bytes in
+//      0x00010001): name, version, 16 checksum bytes, flags, size, trailing fields
+//   then the string count (a capacity hint), the string data size B and B bytes of
+//      NUL-terminated strings; string i is the i-th of them.
+// Directory 0 is the root; the children of a directory are contiguous in their tables.
+//
+// The file is read whole into one buffer that the manifest owns, and the tables are used in
+// place. On load the sibling lists are sorted into ascending name order ignoring ASCII case.
+// A manifest whose tables do not fit its file, whose names point outside the string table,
+// whose ranges leave their tables, or whose directories and files do not form a tree below
+// the root (an entry claimed twice, the root claimed as a child) is invalid. Entries that
+// the tree does not reach are kept; they get no storage in a listing.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "reader/ArchiveBinding.h"
+
+namespace Tarn::VELL::Reader {
+
+class ArchiveManager;
+class ProjectListing;
+
+constexpr std::uint32_t kReleaseManifestMagic = 0x4D534C52;
+constexpr std::uint32_t kReleaseManifestVersion0 = 0x00010001;
+constexpr std::uint32_t kReleaseManifestVersion = 0x00010002;
+
+// Storage flags of a file record.
+constexpr std::uint32_t kFlagManaged = 0x01;
+constexpr std::uint32_t kFlagArchived = 0x02;
+constexpr std::uint32_t kFlagZlib = 0x04;
+constexpr std::uint32_t kFlagCompressed = 0x10;
+constexpr std::uint32_t kFlagLzma = 0x20;
+// The binding's mark of a file whose content was not found.
+constexpr std::uint32_t kFlagsMissing = 0xFFFFFFFFu;
+
+// The two file-record layouts; they differ only in their trailing fields.
+struct FileTableEntry {
+    static constexpr std::uint32_t kSize = 36;
+    static constexpr const char* kTypeName = "struct Tarn::VELL::Reader::FileTableEntry";
+};
+struct FileTableEntryV0 {
+    static constexpr std::uint32_t kSize = 44;
+    static constexpr const char* kTypeName = "struct Tarn::VELL::Reader::FileTableEntryV0";
+};
+
+// A directory record, decoded.
+struct ManifestDirectory {
+    std::uint32_t name;
+    std::uint32_t firstSubdirectory;
+    std::uint32_t subdirectoryCount;
+    std::uint32_t firstFile;
+    std::uint32_t fileCount;
+};
+
+// A file record, decoded (the fields this library uses).
+struct ManifestFile {
+    std::uint32_t name;
+    std::uint32_t version;
+    std::array<std::uint8_t, 16> checksum;
+    std::uint32_t flags;
+    std::uint32_t size;
+};
+
+class ReleaseManifest {
+public:
+    virtual ~ReleaseManifest() = default;
+    // True when the object holds a file that passed every check.
+    virtual bool IsValid() const = 0;
+    // Builds the project listing of this release below the content root rootDir; the
+    // caller owns it. Null after logging why.
+    virtual ProjectListing* CreateListing(const char* rootDir) = 0;
+
+    // Loads the manifest at path; null after logging why.
+    static std::unique_ptr<ReleaseManifest> Load(const char* path);
+
+    // Read access for building listings; valid only while IsValid().
+    virtual std::uint32_t FormatVersion() const = 0;
+    virtual const char* ProjectName() const = 0;
+    virtual std::uint32_t ReleaseVersion() const = 0;
+    virtual std::uint32_t DirectoryCount() const = 0;
+    virtual ManifestDirectory Directory(std::uint32_t index) const = 0;
+    virtual std::uint32_t FileCount() const = 0;
+    virtual ManifestFile File(std::uint32_t index) const = 0;
+    virtual std::uint32_t StringCount() const = 0;
+    // String i, or null when i is not below StringCount().
+    virtual const char* String(std::uint32_t index) const = 0;
+    // The declared string data, which every string lies in.
+    virtual const char* StringData() const = 0;
+    virtual std::uint32_t StringDataSize() const = 0;
+};
+
+// The manifest over one file-record layout.
+template <typename Entry>
+class ReleaseManifestTemplate final : public ReleaseManifest {
+public:
+    // Takes the file's bytes, checks them and sorts the sibling lists. A failed check
+    // leaves the buffer empty (IsValid() false).
+    explicit ReleaseManifestTemplate(std::vector<std::uint8_t> buffer);
+
+    bool IsValid() const override { return !mBuffer.empty(); }
+    ProjectListing* CreateListing(const char* rootDir) override;
+
+    std::uint32_t FormatVersion() const override;
+    const char* ProjectName() const override;
+    std::uint32_t ReleaseVersion() const override;
+    std::uint32_t DirectoryCount() const override { return mDirectoryCount; }
+    ManifestDirectory Directory(std::uint32_t index) const override;
+    std::uint32_t FileCount() const override { return mFileCount; }
+    ManifestFile File(std::uint32_t index) const override;
+    std::uint32_t StringCount() const override { return static_cast<std::uint32_t>(mStrings.size()); }
+    const char* String(std::uint32_t index) const override
+    {
+        return index < mStrings.size() ? mStrings[index] : nullptr;
+    }
+    const char* StringData() const override { return mStringData; }
+    std::uint32_t StringDataSize() const override { return mStringDataSize; }
+
+    // The qualified names of this class's CreateListing and GetFileArchiveMetadata, for messages.
+    static const char* CreateListingName();
+    static const char* GetFileArchiveMetadataName();
+
+    // Decides for every file where its content is and whether it is there: the archive
+    // data file, offset and size of archived files (opening each data file once), the
+    // existence of managed and naked files. Reports every missing piece and marks those files
+    // missing; records each entry's parent directory (0 for the root and for entries the
+    // tree does not reach) and counts the storage records a listing needs.
+    void GetFileArchiveMetadata(const char* rootDir, const char* projectRoot, std::vector<FileBinding>& bindings,
+                                std::vector<std::uint32_t>& parents, BindingCounts& counts, DataFileHandles& handles) const;
+
+private:
+    ProjectListing* BuildListing(const char* rootDir, const char* projectRoot);
+    void BindFile(std::uint32_t index, const std::string& path, const char* rootDir, const char* projectRoot,
+                  ArchiveManager& archives, FileBinding& binding, BindingCounts& counts, DataFileHandles& handles) const;
+
+    bool CheckRegions();
+    void CollectStrings(std::uint32_t capacityHint);
+    bool CheckTree();
+    void NormaliseSiblingOrder();
+
+    std::uint8_t* DirectoryRecord(std::uint32_t index) { return mDirectories + 20u * index; }
+    const std::uint8_t* DirectoryRecord(std::uint32_t index) const { return mDirectories + 20u * index; }
+    const std::uint8_t* FileRecord(std::uint32_t index) const { return mFiles + std::size_t{Entry::kSize} * index; }
+    std::uint32_t LoadFileName(std::uint32_t index) const;
+    void Invalidate();
+
+    std::vector<std::uint8_t> mBuffer;
+    std::uint32_t mDirectoryCount = 0;
+    std::uint8_t* mDirectories = nullptr;
+    std::uint32_t mFileCount = 0;
+    std::uint8_t* mFiles = nullptr;
+    const char* mStringData = nullptr;
+    std::uint32_t mStringDataSize = 0;
+    std::vector<const char*> mStrings;
+};
+
+extern template class ReleaseManifestTemplate<FileTableEntry>;
+extern template class ReleaseManifestTemplate<FileTableEntryV0>;
+
+}  // namespace Tarn::VELL::Reader
