@@ -3,7 +3,7 @@
 set(INTERFACE VellInitialize VellShutdown VellFileExists VellFindFirstFile VellFindNextFile VellFindClose
     VellOpenFile VellRead VellGetFileSize VellCloseFile VellSetLogger EnableEventXMLLogTarget
     RegisterNativeEventCallback)
-set(REQUIRED VellSetLogger)
+set(REQUIRED ${INTERFACE})
 
 execute_process(COMMAND nm -D --defined-only ${LIBRARY} OUTPUT_VARIABLE out RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
