@@ -1,6 +1,7 @@
 #include "CStd/CStd.h"
 
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -70,6 +71,14 @@ int FormatBounded(char* destination, size_t size, const char* format, ...)
         return -1;
     }
     return static_cast<size_t>(n) < size ? n : -1;
+}
+
+PointerText FormatPointer(const void* pointer)
+{
+    PointerText out{};
+    std::snprintf(out.text, sizeof(out.text), "%0*llX", static_cast<int>(2 * sizeof(void*)),
+                  static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(pointer)));
+    return out;
 }
 
 const char* FindLast(const char* text, const char* needle)

@@ -41,6 +41,15 @@ int FormatBounded(char* destination, size_t size, const char* format, ...)
 #endif
     ;
 
+// A pointer as the Microsoft C runtime prints "%p": upper-case hexadecimal digits, zero-padded
+// to the width of a pointer, without a prefix. Messages print handles this way on every
+// platform.
+struct PointerText {
+    char text[2 * sizeof(void*) + 1];
+    const char* c_str() const { return text; }
+};
+PointerText FormatPointer(const void* pointer);
+
 // The last occurrence of needle in text (case-sensitive), or null; null when either is null
 // or needle is longer than text. An empty needle gives the end of text.
 const char* FindLast(const char* text, const char* needle);

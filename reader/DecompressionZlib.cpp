@@ -6,6 +6,7 @@
 
 #include <zlib.h>
 
+#include "CStd/CStd.h"
 #include "CStd/Report.h"
 #include "logger/Log.h"
 #include "reader/Decompression.h"
@@ -80,12 +81,13 @@ bool DecompressZlib(Win32::HANDLE srcFile, std::uint32_t compressedSize, std::ui
             const std::uint32_t toRead = notYetRead < kInputChunkSize ? notYetRead : kInputChunkSize;
             std::uint32_t read = 0;
             if (!SyncRead(srcFile, toRead, position, 0, &read, input.get())) {
-                LogError("%s: SyncRead failed: AsyncFile=0x%p, offset=%u, toRead=%u.", kName, srcFile, position, toRead);
+                LogError("%s: SyncRead failed: AsyncFile=0x%s, offset=%u, toRead=%u.", kName, FormatPointer(srcFile).c_str(),
+                         position, toRead);
                 return false;
             }
             if (read != toRead) {
-                LogError("%s: Asked SyncRead to read %u B, but it read %u B.  AsyncFile=0x%p, offset=%u.", kName, toRead, read,
-                         srcFile, position);
+                LogError("%s: Asked SyncRead to read %u B, but it read %u B.  AsyncFile=0x%s, offset=%u.", kName, toRead, read,
+                         FormatPointer(srcFile).c_str(), position);
                 return false;
             }
             position += read;

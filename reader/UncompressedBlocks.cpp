@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "CStd/CStd.h"
 #include "logger/Log.h"
 #include "reader/Decompression.h"
 #include "reader/ProjectListing.h"
@@ -70,7 +71,8 @@ bool UncompressedBlocks::FromFile(Win32::HANDLE file, std::uint32_t offsetLow, s
         if (!SyncRead(file, mBlocks[i].bufferSize, static_cast<std::uint32_t>(at), static_cast<std::uint32_t>(at >> 32), &read,
                       mBlocks[i].buffer) ||
             read < mBlocks[i].bufferSize) {
-            Logger::LogError("%s: Failed to read from AsyncFile 0x%p.", "Tarn::VELL::Reader::UncompressedBlocks::FromFile", file);
+            Logger::LogError("%s: Failed to read from AsyncFile 0x%s.", "Tarn::VELL::Reader::UncompressedBlocks::FromFile",
+                             FormatPointer(file).c_str());
             Clear();
             return false;
         }
