@@ -42,7 +42,10 @@ FILE* OpenStream(const char* path, const char* mode)
     }
     struct stat st;
     if (::stat(resolved, &st) == 0 && S_ISDIR(st.st_mode)) {
-        errno = EACCES;  // the Microsoft C runtime refuses to open a directory
+        // The Microsoft C runtime refuses to open a directory: CreateFile fails with
+        // ERROR_ACCESS_DENIED, which it leaves as the last error and maps to EACCES.
+        ::Win32::SetLastError(kErrorAccessDenied);
+        errno = EACCES;
         return nullptr;
     }
     char plainMode[16];

@@ -35,6 +35,7 @@ constexpr MessageText kSystemMessages[] = {
     {122, "The data area passed to a system call is too small.\r\n"},
     {145, "The directory is not empty.\r\n"},
     {206, "The filename or extension is too long.\r\n"},
+    {298, "Too many posts were made to a semaphore.\r\n"},
     {996, "Overlapped I/O event is not in a signaled state.\r\n"},
     {997, "Overlapped I/O operation is in progress.\r\n"},
     {0x80004005u, "Unspecified error\r\n"},

@@ -100,6 +100,12 @@ bool ResolvePath(const char* path, char* out, size_t outSize)
         p = end;
         while (*p == '/') ++p;
     }
+    // A trailing separator asks for a directory; dropping it would let a file answer.
+    if (out[n - 1] == '/' && len > 0 && built[len - 1] != '/') {
+        if (len + 2 > sizeof(built)) return false;
+        built[len++] = '/';
+        built[len] = '\0';
+    }
     if (len + 1 > outSize) return false;
     std::memcpy(out, built, len + 1);
     return true;

@@ -200,6 +200,7 @@ TEST(SyncTokenPool, AFifthReaderWaitsForAFreeToken)
             std::unique_lock<std::mutex> lock(mutex);
             changed.wait(lock, [] { return open; });
             Win32::OVERLAPPED done = *overlapped;
+            done.hEvent = nullptr;  // the event is set below, once the record is complete
             Win32::DWORD read = 0;
             Win32::DefaultCalls().ReadFile(file, buffer, size, &read, &done);
             --inFlight;
