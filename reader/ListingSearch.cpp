@@ -30,12 +30,15 @@ void ListingSearch::Advance()
     mDirectoryPhase = std::any_of(mCursors.begin(), mCursors.end(), [](const DirectoryCursor& c) { return c.AtDirectory(); });
     if (mCursors.empty()) return;
 
-    // Cursor 0 is the first candidate whatever its kind; a later cursor of the current phase
-    // displaces it with a smaller name. An equal name is a repetition: that cursor moves on,
-    // and its next entry waits for the next pass.
+    // The first cursor of the current phase (directories while any remain, then files) is the
+    // first candidate; a later cursor of that phase displaces it with a smaller name. An
+    // equal name is a repetition: that cursor moves on, and its next entry waits for the next
+    // pass. Cursors of the other phase wait, so every directory comes before every file and
+    // a name is delivered once, by the first listing that has it.
     mCurrent = 0;
-    const char* best = mCursors[0].Entry()->name;
-    for (std::size_t i = 1; i < mCursors.size();) {
+    while (mCursors[mCurrent].AtDirectory() != mDirectoryPhase) ++mCurrent;
+    const char* best = mCursors[mCurrent].Entry()->name;
+    for (std::size_t i = mCurrent + 1; i < mCursors.size();) {
         DirectoryCursor& cursor = mCursors[i];
         if (cursor.AtDirectory() != mDirectoryPhase) {
             ++i;
