@@ -13,7 +13,7 @@
  * - Threads: VellInitialize, VellShutdown and any call that may initialise lazily
  *   (VellFileExists, VellOpenFile, VellFindFirstFile before initialisation) must not overlap
  *   another call. Once initialised, calls on different handles may run on several threads;
- *   VellFindNextFile calls must not overlap each other.
+ *   a handle must not be used on two threads at once.
  * - Logging: every diagnostic goes through a LogFunctionTable. The built-in table writes
  *   warnings and errors to standard error; VellSetLogger hands the library a table of the
  *   host's own.
@@ -149,8 +149,8 @@ VELL_API VellBool VELL_CALL VellFileExists(const char* path);
 
 /* ---- Enumeration --------------------------------------------------------------------- */
 
-/* Opens a search of one directory: "DATA/ *.dds" (without the blank) lists DATA. NULL when
- * the directory is in no loaded listing. */
+/* Opens a search of one directory with a wildcard pattern in its last component, such as
+ * DATA followed by a slash and *.dds. NULL when the directory is in no loaded listing. */
 VELL_API VellFindHandle VELL_CALL VellFindFirstFile(const char* pattern);
 /* Delivers the next matching entry (subdirectories first, then files, each in name order):
  * VELL_OK, VELL_E_FAIL at the end, VELL_E_HANDLE for a NULL handle. Outputs may be NULL;

@@ -34,7 +34,19 @@ cmake "${configure[@]}" >/dev/null
 jobs=$(nproc 2>/dev/null || echo 2)
 case "${1:-test}" in
   demo)
-    cmake --build "$build" -j"$jobs" --target demo
+    cmake --build "$build" -j"$jobs" --target vell vellpack
+    sample="$build/sample"
+    rm -rf "$sample"
+    "$build/tools/vellpack/vellpack" sample "$sample"
+    client="$sample/VELL/projects/client/releases/0.0.0.2/deploy"
+    game="$sample/VELL/solutions/game/releases/1.0.0.0/deploy"
+    vell="$build/tools/vell/vell"
+    run() { echo; echo "\$ vell $*"; "$vell" "$@"; }
+    run -C "$client" ls -l DATA
+    run -C "$client" cat DATA/readme.txt | head -n 3
+    run -C "$client" check
+    run -C "$game" ls -l DATA
+    run -C "$game" check
     ;;
   test)
     cmake --build "$build" -j"$jobs"
