@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(cmake g++ ninja-build pkg-config zlib1g-dev liblzma-dev libgtest-dev libgmock-dev)
+packages=(cmake g++ ninja-build pkg-config zlib1g-dev liblzma-dev libgtest-dev libgmock-dev libbenchmark-dev)
 missing=()
 for package in "${packages[@]}"; do
   dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")

@@ -55,19 +55,24 @@ constexpr const char* kCrtErrorTexts[] = {
     "No locks available", "Function not implemented", "Directory not empty", "Illegal byte sequence",
 };
 
-int FoldAscii(int c) { return (c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c; }
+inline int FoldAscii(int c) { return static_cast<unsigned>(c - 'A') < 26u ? c + ('a' - 'A') : c; }
 }  // namespace
 
 DWORD GetLastError() { return tLastError; }
 void SetLastError(DWORD error) { tLastError = error; }
 
+// Bytes that are equal need no folding; only where they differ is ASCII case looked at.
 int _stricmp(const char* a, const char* b)
 {
     const auto* x = reinterpret_cast<const unsigned char*>(a);
     const auto* y = reinterpret_cast<const unsigned char*>(b);
     for (;; ++x, ++y) {
-        int cx = FoldAscii(*x), cy = FoldAscii(*y);
-        if (cx != cy || cx == 0) return cx - cy;
+        if (*x == *y) {
+            if (*x == 0) return 0;
+            continue;
+        }
+        const int cx = FoldAscii(*x), cy = FoldAscii(*y);
+        if (cx != cy) return cx - cy;
     }
 }
 
@@ -76,8 +81,12 @@ int _strnicmp(const char* a, const char* b, size_t count)
     const auto* x = reinterpret_cast<const unsigned char*>(a);
     const auto* y = reinterpret_cast<const unsigned char*>(b);
     for (; count > 0; --count, ++x, ++y) {
-        int cx = FoldAscii(*x), cy = FoldAscii(*y);
-        if (cx != cy || cx == 0) return cx - cy;
+        if (*x == *y) {
+            if (*x == 0) return 0;
+            continue;
+        }
+        const int cx = FoldAscii(*x), cy = FoldAscii(*y);
+        if (cx != cy) return cx - cy;
     }
     return 0;
 }
