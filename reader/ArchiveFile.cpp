@@ -54,6 +54,7 @@ bool ArchiveFile::Read(bool* invalid)
                           LoadLE32(mIndex.data() + 4) == kArchiveVersion;
     if (!headerOk || !CheckTables()) {
         mIndex.clear();
+        mEntryCount = mPathCount = 0;  // the accessors must not reach into the discarded bytes
         LogError("%s: Incorrect magic value or version, invalid archive %s", kReadName, mFilename.c_str());
         if (invalid) *invalid = true;
         return false;

@@ -168,7 +168,10 @@ template <typename Entry>
 bool ReleaseManifestTemplate<Entry>::CheckTree()
 {
     const std::uint32_t strings = StringCount();
-    if (LoadLE32(mBuffer.data() + 8) >= strings) return false;
+    // A release that lists nothing needs no name to list it under: the smallest manifest (no
+    // directories, files or strings) is valid, and its ProjectName() is null.
+    const bool listsNothing = mDirectoryCount == 0 && mFileCount == 0;
+    if (!listsNothing && LoadLE32(mBuffer.data() + 8) >= strings) return false;
     if (mFileCount > 0 && mDirectoryCount == 0) return false;  // files need a directory to hold them
 
     for (std::uint32_t i = 0; i < mDirectoryCount; ++i) {
@@ -180,19 +183,16 @@ bool ReleaseManifestTemplate<Entry>::CheckTree()
     for (std::uint32_t i = 0; i < mFileCount; ++i)
         if (LoadFileName(i) >= strings) return false;
 
-    // A tree: from the root, no directory or file is claimed twice and the root by no one.
-    if (mDirectoryCount == 0) return true;
+    // A tree: no directory or file is claimed by two ranges and the root by none. Claims made
+    // by directories the root does not reach count too; what nothing reachable claims is
+    // simply left out of the tree.
     std::vector<bool> directoryClaimed(mDirectoryCount, false), fileClaimed(mFileCount, false);
-    directoryClaimed[0] = true;
-    std::deque<std::uint32_t> queue{0};
-    while (!queue.empty()) {
-        const ManifestDirectory d = Directory(queue.front());
-        queue.pop_front();
+    for (std::uint32_t i = 0; i < mDirectoryCount; ++i) {
+        const ManifestDirectory d = Directory(i);
         for (std::uint32_t k = 0; k < d.subdirectoryCount; ++k) {
             const std::uint32_t child = d.firstSubdirectory + k;
-            if (directoryClaimed[child]) return false;
+            if (child == 0 || directoryClaimed[child]) return false;
             directoryClaimed[child] = true;
-            queue.push_back(child);
         }
         for (std::uint32_t k = 0; k < d.fileCount; ++k) {
             if (fileClaimed[d.firstFile + k]) return false;

@@ -89,6 +89,7 @@ public:
 
     // Read access for building listings; valid only while IsValid().
     virtual std::uint32_t FormatVersion() const = 0;
+    // Null only for a manifest that lists no directory and no file and names no project.
     virtual const char* ProjectName() const = 0;
     virtual std::uint32_t ReleaseVersion() const = 0;
     virtual std::uint32_t DirectoryCount() const = 0;
@@ -143,8 +144,10 @@ public:
 
 private:
     ProjectListing* BuildListing(const char* rootDir, const char* projectRoot);
+    struct BindingScratch;
     void BindFile(std::uint32_t index, const std::string& path, const char* rootDir, const char* projectRoot,
-                  ArchiveManager& archives, FileBinding& binding, BindingCounts& counts, DataFileHandles& handles) const;
+                  ArchiveManager& archives, BindingScratch& scratch, FileBinding& binding, BindingCounts& counts,
+                  DataFileHandles& handles) const;
 
     bool CheckRegions();
     void CollectStrings(std::uint32_t capacityHint);
