@@ -41,6 +41,15 @@ void DataFileHandles::CloseAll()
 
 // ---- binding --------------------------------------------------------------------------------
 
+// What one binding pass reuses from file to file: the lookup's answer, and the last data file
+// resolved (consecutive files mostly lie in one data file).
+template <typename Entry>
+struct ReleaseManifestTemplate<Entry>::BindingScratch {
+    std::string dataFile;
+    std::string lastDataFile;
+    Win32::HANDLE lastHandle = nullptr;
+};
+
 template <typename Entry>
 void ReleaseManifestTemplate<Entry>::GetFileArchiveMetadata(const char* rootDir, const char* projectRoot,
                                                             std::vector<FileBinding>& bindings,
@@ -61,6 +70,7 @@ void ReleaseManifestTemplate<Entry>::GetFileArchiveMetadata(const char* rootDir,
     std::deque<Pending> queue;
     queue.push_back({0, std::string()});
     std::string path;
+    BindingScratch scratch;
     while (!queue.empty()) {
         const Pending current = std::move(queue.front());
         queue.pop_front();
@@ -76,15 +86,15 @@ void ReleaseManifestTemplate<Entry>::GetFileArchiveMetadata(const char* rootDir,
             const std::uint32_t index = d.firstFile + k;
             parents[std::size_t{mDirectoryCount} + index] = current.directory;
             path.assign(current.path).append(String(LoadFileName(index)));
-            BindFile(index, path, rootDir, projectRoot, archives, bindings[index], counts, handles);
+            BindFile(index, path, rootDir, projectRoot, archives, scratch, bindings[index], counts, handles);
         }
     }
 }
 
 template <typename Entry>
 void ReleaseManifestTemplate<Entry>::BindFile(std::uint32_t index, const std::string& path, const char* rootDir,
-                                              const char* projectRoot, ArchiveManager& archives, FileBinding& binding,
-                                              BindingCounts& counts, DataFileHandles& handles) const
+                                              const char* projectRoot, ArchiveManager& archives, BindingScratch& scratch,
+                                              FileBinding& binding, BindingCounts& counts, DataFileHandles& handles) const
 {
     const char* name = GetFileArchiveMetadataName();
     const ManifestFile file = File(index);
@@ -92,18 +102,23 @@ void ReleaseManifestTemplate<Entry>::BindFile(std::uint32_t index, const std::st
     const bool known = file.flags != kFlagsMissing;
 
     if (known && (file.flags & kFlagArchived)) {
-        const VersionText version = FormatVersionString(file.version);
         ArchiveVersionManager* manager = archives.GetVersionManager(rootDir, ProjectName(), file.version);
         if (manager == nullptr) {
-            LogError("%s: Missing archive files for version %s: affects: %s", name, version.c_str(), path.c_str());
+            LogError("%s: Missing archive files for version %s: affects: %s", name, FormatVersionString(file.version).c_str(),
+                     path.c_str());
             binding.flags = kFlagsMissing;
             return;
         }
-        std::string dataFile;
+        const bool found = manager->Find(path.c_str(), scratch.dataFile, binding.offset, binding.archiveSize);
+        if (found && scratch.lastHandle != nullptr && scratch.dataFile == scratch.lastDataFile) {
+            binding.handle = scratch.lastHandle;
+            ++counts.archived;
+            return;
+        }
         char dataPath[kMaxPath];
-        if (!manager->Find(path.c_str(), dataFile, binding.offset, binding.archiveSize) ||
-            !BuildArchiveDataPath(dataPath, projectRoot, file.version, dataFile.c_str())) {
-            LogError("%s: Archives for version %s are missing an entry for: %s", name, version.c_str(), path.c_str());
+        if (!found || !BuildArchiveDataPath(dataPath, projectRoot, file.version, scratch.dataFile.c_str())) {
+            LogError("%s: Archives for version %s are missing an entry for: %s", name, FormatVersionString(file.version).c_str(),
+                     path.c_str());
             binding.flags = kFlagsMissing;
             return;
         }
@@ -113,6 +128,8 @@ void ReleaseManifestTemplate<Entry>::BindFile(std::uint32_t index, const std::st
             binding.flags = kFlagsMissing;
             return;
         }
+        scratch.lastDataFile = scratch.dataFile;
+        scratch.lastHandle = binding.handle;
         ++counts.archived;
         return;
     }
@@ -207,14 +224,15 @@ ProjectListing* ReleaseManifestTemplate<Entry>::BuildListing(const char* rootDir
         pathBytes += path.size() + 1;
     }
 
-    // The hash of every entry: breadth-first from the root, each child folding its name into
-    // its parent's prefix. Entries the tree does not reach hash as children of the root, whose
-    // path is theirs too.
+    // The hash of every entry the tree reaches: breadth-first from the root, each child
+    // folding its name into its parent's prefix. Entries the tree does not reach stay out of
+    // the table: no lookup finds them and no enumeration walks into them, so whatever their
+    // own ranges claim (even each other) can never be seen.
     std::vector<std::uint32_t> hashes(n, 0);
+    std::vector<bool> reached(n, false);
     if (D > 0) {
-        for (std::uint32_t i = 1; i < D; ++i) hashes[i] = FoldString(kHashBasis, String(Directory(i).name));
-        for (std::uint32_t j = 0; j < F; ++j) hashes[D + j] = FoldString(kHashBasis, String(LoadFileName(j)));
         hashes[0] = kHashBasis;
+        reached[0] = true;
         std::deque<std::uint32_t> queue{0};
         while (!queue.empty()) {
             const std::uint32_t current = queue.front();
@@ -222,11 +240,15 @@ ProjectListing* ReleaseManifestTemplate<Entry>::BuildListing(const char* rootDir
             const ManifestDirectory d = Directory(current);
             const std::uint32_t prefix = current == 0 ? hashes[0] : FoldByte(hashes[current], '/');
             for (std::uint32_t k = 0; k < d.subdirectoryCount; ++k) {
-                hashes[d.firstSubdirectory + k] = FoldString(prefix, String(Directory(d.firstSubdirectory + k).name));
-                queue.push_back(d.firstSubdirectory + k);
+                const std::uint32_t child = d.firstSubdirectory + k;
+                hashes[child] = FoldString(prefix, String(Directory(child).name));
+                reached[child] = true;
+                queue.push_back(child);
             }
-            for (std::uint32_t k = 0; k < d.fileCount; ++k)
+            for (std::uint32_t k = 0; k < d.fileCount; ++k) {
                 hashes[D + d.firstFile + k] = FoldString(prefix, String(LoadFileName(d.firstFile + k)));
+                reached[D + d.firstFile + k] = true;
+            }
         }
     }
     const std::uint64_t K = n - n / 8;
@@ -269,7 +291,7 @@ ProjectListing* ReleaseManifestTemplate<Entry>::BuildListing(const char* rootDir
 
     // Strings and data file paths.
     std::memcpy(strings, mStringData, mStringDataSize);
-    auto carry = [&](const char* s) { return strings + (s - mStringData); };
+    auto carry = [&](const char* s) { return s ? strings + (s - mStringData) : nullptr; };
     {
         char* out = paths;
         for (const auto& [path, handle] : handles.Map()) {
@@ -295,13 +317,15 @@ ProjectListing* ReleaseManifestTemplate<Entry>::BuildListing(const char* rootDir
     // Buckets and slots: the entries grouped by bucket (a counting sort).
     if (K > 0) {
         std::vector<std::uint32_t> bucketStart(K + 1, 0);
-        for (std::uint64_t i = 0; i < n; ++i) ++bucketStart[hashes[i] % K + 1];
+        for (std::uint64_t i = 0; i < n; ++i)
+            if (reached[i]) ++bucketStart[hashes[i] % K + 1];
         for (std::uint64_t b = 0; b < K; ++b) bucketStart[b + 1] += bucketStart[b];
         for (std::uint64_t b = 0; b < K; ++b) {
             const std::uint32_t count = bucketStart[b + 1] - bucketStart[b];
             v.buckets[b] = {count ? slots + bucketStart[b] : nullptr, count};
         }
         for (std::uint64_t i = 0; i < n; ++i) {
+            if (!reached[i]) continue;
             const Listing::EntryHeader* entry = i < D ? static_cast<const Listing::EntryHeader*>(&v.directories[i])
                                                       : static_cast<const Listing::EntryHeader*>(&v.files[i - D]);
             slots[bucketStart[hashes[i] % K]++] = entry;
@@ -357,10 +381,10 @@ template ProjectListing* ReleaseManifestTemplate<FileTableEntry>::CreateListing(
 template ProjectListing* ReleaseManifestTemplate<FileTableEntry>::BuildListing(const char*, const char*);
 template ProjectListing* ReleaseManifestTemplate<FileTableEntryV0>::BuildListing(const char*, const char*);
 template void ReleaseManifestTemplate<FileTableEntry>::BindFile(std::uint32_t, const std::string&, const char*, const char*,
-                                                                ArchiveManager&, FileBinding&, BindingCounts&,
+                                                                ArchiveManager&, BindingScratch&, FileBinding&, BindingCounts&,
                                                                 DataFileHandles&) const;
 template void ReleaseManifestTemplate<FileTableEntryV0>::BindFile(std::uint32_t, const std::string&, const char*, const char*,
-                                                                  ArchiveManager&, FileBinding&, BindingCounts&,
+                                                                  ArchiveManager&, BindingScratch&, FileBinding&, BindingCounts&,
                                                                   DataFileHandles&) const;
 template ProjectListing* ReleaseManifestTemplate<FileTableEntryV0>::CreateListing(const char*);
 template void ReleaseManifestTemplate<FileTableEntry>::GetFileArchiveMetadata(const char*, const char*,
