@@ -1,5 +1,7 @@
 #include "CStd/PathNormalize.h"
 
+#include <cstring>
+
 namespace Tarn {
 
 long NormalizeSeparators(const char* input, char* output, size_t outputSize, bool trimTrailingSlash)
@@ -12,6 +14,8 @@ long NormalizeSeparators(const char* input, char* output, size_t outputSize, boo
         const char c = (*p == '\\') ? '/' : *p;
         if (c == '/' && n >= 2 && output[n - 1] == '/') continue;
         if (n + 1 >= outputSize) {
+            // Final separators that are trimmed away need no room of their own.
+            if (trimTrailingSlash && c == '/' && std::strspn(p, "/\\") == std::strlen(p)) break;
             output[0] = '\0';
             return -1;
         }

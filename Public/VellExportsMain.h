@@ -28,8 +28,8 @@ public:
 
 // Copies input into output (outputSize characters, terminator included): '\' becomes '/',
 // runs of separators collapse (two leading ones stay), a final slash goes when
-// trimTrailingSlash is set. Returns the length, or -1 (output empty) when input or output is
-// null or the result does not fit.
+// trimTrailingSlash is set (needing no room in output). Returns the length, or -1 (output
+// empty) when input or output is null or the result does not fit.
 long NormalizePath(const char* input, char* output, std::size_t outputSize, bool trimTrailingSlash);
 
 }  // namespace Tarn::VELL

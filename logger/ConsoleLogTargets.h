@@ -7,6 +7,10 @@
 namespace Tarn::Logger {
 
 class BaseConsoleLogTarget : public LogTarget {
+public:
+    // Leaves the log manager before the settings that its dispatch reads are gone.
+    ~BaseConsoleLogTarget() override { Detach(); }
+
 protected:
     BaseConsoleLogTarget();
     // Expands the target's format for record and hands the line to output under the

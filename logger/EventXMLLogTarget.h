@@ -11,6 +11,8 @@ namespace Tarn::Logger {
 class EventXMLLogTarget final : public LogTarget {
 public:
     EventXMLLogTarget();
+    // Leaves the log manager before the settings that its dispatch reads are gone.
+    ~EventXMLLogTarget() override { Detach(); }
     // Builds the document and calls the callback; true when one is installed and took it.
     bool Write(const LogRecord& record) override;
 

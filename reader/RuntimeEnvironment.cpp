@@ -27,7 +27,8 @@ bool DetectNameAndRelease(const char* rest, std::string& name, std::uint32_t& ve
     const char* slash = std::strchr(rest, '/');
     if (slash == nullptr) return false;
     name.assign(rest, slash);
-    const char* releases = std::strstr(rest, "releases/");
+    // Searched behind the name, which may itself end in "releases".
+    const char* releases = std::strstr(slash + 1, "releases/");
     if (releases == nullptr) return false;
     const char* versionStart = releases + std::strlen("releases/");
     const char* versionEnd = std::strchr(versionStart, '/');
