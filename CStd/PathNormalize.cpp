@@ -9,6 +9,15 @@ long NormalizeSeparators(const char* input, char* output, size_t outputSize, boo
     if (output == nullptr || outputSize == 0) return -1;
     output[0] = '\0';
     if (input == nullptr) return -1;
+    // Most paths need no change: no backslash and no doubled slash after the first character.
+    const size_t length = std::strlen(input);
+    if (length < outputSize && std::memchr(input, '\\', length) == nullptr &&
+        (length < 2 || std::strstr(input + 1, "//") == nullptr)) {
+        std::memcpy(output, input, length + 1);
+        const bool trim = trimTrailingSlash && length > 0 && output[length - 1] == '/';
+        if (trim) output[length - 1] = '\0';
+        return static_cast<long>(trim ? length - 1 : length);
+    }
     size_t n = 0;
     for (const char* p = input; *p; ++p) {
         const char c = (*p == '\\') ? '/' : *p;

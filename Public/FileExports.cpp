@@ -35,9 +35,9 @@ extern "C" VELL_API VellFileHandle VELL_CALL VellOpenFile(const char* path)
             return nullptr;
         }
         char normalised[Tarn::kMaxPath];
-        const auto found = Tarn::VELL::NormalizePath(path, normalised, sizeof(normalised), true) >= 0
-                               ? environment->FindEntry(normalised)
-                               : Tarn::VELL::Reader::RuntimeEnvironment::Found{nullptr, nullptr};
+        const long length = Tarn::VELL::NormalizePath(path, normalised, sizeof(normalised), true);
+        const auto found = length >= 0 ? environment->FindEntry(normalised, static_cast<std::size_t>(length))
+                                       : Tarn::VELL::Reader::RuntimeEnvironment::Found{nullptr, nullptr};
         if (found.first == nullptr || found.second == nullptr) {
             LogError("%s: VELL cannot open file \"%s\" because it's not in the manifest.", kName, path);
             return nullptr;

@@ -29,8 +29,9 @@ extern "C" VELL_API VellBool VELL_CALL VellFileExists(const char* path)
         Tarn::VELL::Reader::RuntimeEnvironment* environment = VellExportsMain::EnsureEnvironment();
         if (environment == nullptr) return 0;
         char normalised[Tarn::kMaxPath];
-        if (Tarn::VELL::NormalizePath(path, normalised, sizeof(normalised), true) < 0) return 0;
-        return environment->FindEntry(normalised).second != nullptr ? 1 : 0;
+        const long length = Tarn::VELL::NormalizePath(path, normalised, sizeof(normalised), true);
+        if (length < 0) return 0;
+        return environment->FindEntry(normalised, static_cast<std::size_t>(length)).second != nullptr ? 1 : 0;
     } catch (...) {
         return 0;
     }

@@ -215,9 +215,7 @@ void VELL_CALL LogManager::LogV(int32_t severity, uint32_t tagsLow, uint32_t tag
 {
     LogManager* manager = GetOrCreate();
     const std::uint64_t tags = (static_cast<std::uint64_t>(tagsHigh) << 32) | tagsLow;
-    if (manager->mLoggingDisabled.load(std::memory_order_relaxed)) return;
-    if (severity < manager->mLevel.load(std::memory_order_relaxed)) return;
-    if (SharesBit(manager->mExcludeTags.load(std::memory_order_relaxed), tags)) return;
+    if (manager->Drops(severity, tags)) return;
 
     char message[8192];
     va_list copy;
@@ -233,6 +231,12 @@ void VELL_CALL LogManager::LogV(int32_t severity, uint32_t tagsLow, uint32_t tag
     record.tagsHigh = tagsHigh;
     record.message = message;
     manager->Dispatch(record);
+}
+
+bool LogManager::Drops(std::int32_t severity, std::uint64_t tags) const
+{
+    return mLoggingDisabled.load(std::memory_order_relaxed) || severity < mLevel.load(std::memory_order_relaxed) ||
+           SharesBit(mExcludeTags.load(std::memory_order_relaxed), tags);
 }
 
 void LogManager::Dispatch(const LogRecord& record)

@@ -51,6 +51,9 @@ public:
     static const char* VELL_CALL GetModuleName();
     static void VELL_CALL LogV(int32_t severity, uint32_t tagsLow, uint32_t tagsHigh, const char* format, va_list args);
 
+    // Whether a message of this severity and these tags is filtered out before any formatting.
+    bool Drops(std::int32_t severity, std::uint64_t tags) const;
+
     ~LogManager();
     LogManager(const LogManager&) = delete;
     LogManager& operator=(const LogManager&) = delete;

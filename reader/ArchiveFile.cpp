@@ -27,17 +27,31 @@ ArchiveFile::ArchiveFile(std::string filename) : mFilename(std::move(filename))
     LogTrace("%s: (%s)", kConstructName, mFilename.c_str());
 }
 
+namespace {
+// What each byte adds: the byte as a signed character widened to 32 bits, 'A'-'Z' folded.
+struct FoldTable {
+    std::uint32_t value[256];
+};
+constexpr FoldTable MakeFoldTable()
+{
+    FoldTable table{};
+    for (int c = 0; c < 256; ++c) {
+        const int v = c >= 128 ? c - 256 : c;
+        table.value[c] = static_cast<std::uint32_t>((v >= 'A' && v <= 'Z') ? v + ('a' - 'A') : v);
+    }
+    return table;
+}
+constexpr FoldTable kFold = MakeFoldTable();
+}  // namespace
+
 std::uint32_t ArchiveFile::HashArchivePath(const char* path)
 {
     std::uint32_t h = 0;
-    for (const char* p = path; *p; ++p) {
-        auto c = static_cast<std::int32_t>(static_cast<signed char>(*p));
-        if (c >= 'A' && c <= 'Z') c += 'a' - 'A';
-        h = (h << 4) + static_cast<std::uint32_t>(c);
-        if (const std::uint32_t g = h & 0xF0000000u) {
-            h ^= g >> 24;
-            h ^= g;
-        }
+    for (const auto* p = reinterpret_cast<const unsigned char*>(path); *p; ++p) {
+        h = (h << 4) + kFold.value[*p];
+        const std::uint32_t g = h & 0xF0000000u;
+        h ^= g >> 24;  // with g == 0 both steps change nothing
+        h ^= g;
     }
     return h;
 }
@@ -103,9 +117,16 @@ const char* ArchiveFile::EntryPath(std::uint32_t index) const
     return reinterpret_cast<const char*>(mIndex.data()) + mPathListAt + stringOffset;
 }
 
-bool ArchiveFile::Search(const char* path, std::uint32_t* dataOffset, std::uint32_t* dataSize) const
+std::uint32_t ArchiveFile::EntryHash(std::uint32_t index) const { return LoadLE32(mIndex.data() + mEntriesAt + kEntrySize * index); }
+
+void ArchiveFile::TraceSearch(const char* path) const
 {
     LogTrace("%s: (%s) [this->mFilename = %s]", kSearchName, path ? path : "", mFilename.c_str());
+}
+
+bool ArchiveFile::Search(const char* path, std::uint32_t* dataOffset, std::uint32_t* dataSize) const
+{
+    TraceSearch(path);
     if (path == nullptr || *path == '\0') {
         LogError("%s: Empty file name", kSearchName);
         *dataOffset = 0;
@@ -118,7 +139,7 @@ bool ArchiveFile::Search(const char* path, std::uint32_t* dataOffset, std::uint3
     // without a path sorts as the empty path, which no key equals.
     const std::uint32_t hash = HashArchivePath(path);
     auto before = [this, hash, path](std::uint32_t i) {
-        const std::uint32_t entryHash = GetEntry(i).pathHash;
+        const std::uint32_t entryHash = EntryHash(i);
         if (entryHash != hash) return entryHash < hash;
         const char* entryPath = EntryPath(i);
         return Win32::_stricmp(entryPath ? entryPath : "", path) < 0;

@@ -44,6 +44,8 @@ public:
 
     // Looks a path up (ASCII case ignored, nothing else changed); stores the entry's range.
     bool Search(const char* path, std::uint32_t* dataOffset, std::uint32_t* dataSize) const;
+    // The entry trace of a search for path (for lookups that answer for Search).
+    void TraceSearch(const char* path) const;
 
     // ELF hash of the path's bytes taken as signed characters, 'A'-'Z' folded to 'a'-'z'.
     static std::uint32_t HashArchivePath(const char* path);
@@ -54,6 +56,7 @@ public:
     std::uint32_t Version() const;
     std::uint32_t EntryCount() const { return mEntryCount; }
     Entry GetEntry(std::uint32_t index) const;
+    std::uint32_t EntryHash(std::uint32_t index) const;
     // The entry's path, or null when its path index lies outside the path list.
     const char* EntryPath(std::uint32_t index) const;
 

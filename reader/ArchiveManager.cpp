@@ -1,6 +1,8 @@
 #include "reader/ArchiveManager.h"
 
+#include <cstring>
 #include <new>
+#include <string_view>
 #include <stdexcept>
 
 #include "file/FileIterator.h"
@@ -25,6 +27,48 @@ ArchiveVersionManager::ArchiveVersionManager(std::string directory, std::vector<
     : mArchives(std::move(archives)), mDirectory(std::move(directory))
 {
     LogTrace("%s: ", kConstructName);
+    BuildTable();
+}
+
+namespace {
+// The low bits of an archive path hash mostly come from the path's last characters, which
+// many paths share (".dds"); a multiplication spreads every bit over the slot number.
+inline std::uint64_t HomeSlot(std::uint32_t hash, unsigned bits) { return (std::uint64_t{hash} * 0x9E3779B97F4A7C15ull) >> (64 - bits); }
+}  // namespace
+
+// Open addressing with linear probing: entries of one hash are inserted in archive order,
+// then index order, so a probe meets them in that order too.
+void ArchiveVersionManager::BuildTable()
+{
+    std::uint64_t entries = 0;
+    for (const auto& archive : mArchives) entries += archive->EntryCount();
+    mBits = 4;
+    while ((std::uint64_t{1} << mBits) < 2 * entries) ++mBits;
+    mTable.assign(std::uint64_t{1} << mBits, Slot{0, kEmptySlot, 0});
+    const std::uint64_t mask = mTable.size() - 1;
+    for (std::uint32_t a = 0; a < mArchives.size(); ++a) {
+        const ArchiveFile& archive = *mArchives[a];
+        for (std::uint32_t i = 0; i < archive.EntryCount(); ++i) {
+            const std::uint32_t hash = archive.EntryHash(i);
+            std::uint64_t slot = HomeSlot(hash, mBits);
+            while (mTable[slot].archive != kEmptySlot) slot = (slot + 1) & mask;
+            mTable[slot] = Slot{hash, a, i};
+        }
+    }
+}
+
+std::pair<std::size_t, std::uint32_t> ArchiveVersionManager::Locate(const char* path) const
+{
+    const std::uint32_t hash = ArchiveFile::HashArchivePath(path);
+    const std::uint64_t mask = mTable.size() - 1;
+    for (std::uint64_t slot = HomeSlot(hash, mBits); mTable[slot].archive != kEmptySlot; slot = (slot + 1) & mask) {
+        const Slot& candidate = mTable[slot];
+        if (candidate.hash != hash) continue;
+        const char* entryPath = mArchives[candidate.archive]->EntryPath(candidate.entry);
+        if (entryPath != nullptr && (std::strcmp(entryPath, path) == 0 || Win32::_stricmp(entryPath, path) == 0))
+            return {candidate.archive, candidate.entry};
+    }
+    return {mArchives.size(), 0};
 }
 
 std::unique_ptr<ArchiveVersionManager> ArchiveVersionManager::Create(const std::string& directory)
@@ -89,11 +133,16 @@ bool ArchiveVersionManager::Find(const char* path, std::string& dataFile, std::u
     if (path == nullptr || *path == '\0') {
         LogError("%s: Empty name", kFindName);
     } else {
-        for (const auto& archive : mArchives) {
-            if (archive->Search(path, &dataOffset, &dataSize)) {
-                dataFile = archive->Filename() + "." + "dat";
-                return true;
-            }
+        const auto [archive, entry] = Locate(path);
+        // Each archive up to the one that holds the path counts as searched.
+        const std::size_t searched = archive < mArchives.size() ? archive + 1 : mArchives.size();
+        for (std::size_t i = 0; i < searched; ++i) mArchives[i]->TraceSearch(path);
+        if (archive < mArchives.size()) {
+            const ArchiveFile::Entry found = mArchives[archive]->GetEntry(entry);
+            dataOffset = found.dataOffset;
+            dataSize = found.dataSize;
+            dataFile.assign(mArchives[archive]->Filename()).append(".dat");
+            return true;
         }
     }
     LogTrace("%s: Failed to find file <%s>", kFindName, path ? path : "");
@@ -103,7 +152,7 @@ bool ArchiveVersionManager::Find(const char* path, std::string& dataFile, std::u
 ArchiveVersionManager* ArchiveManager::GetVersionManager(const char* root, const char* project, std::uint32_t version)
 {
     ScopedLock lock(mLock);
-    const std::string projectName = project ? project : "";
+    const std::string_view projectName = project ? project : "";
     auto found = mProjects.find(projectName);
     if (found != mProjects.end()) {
         auto manager = found->second->find(version);
@@ -111,14 +160,14 @@ ArchiveVersionManager* ArchiveManager::GetVersionManager(const char* root, const
     }
     const VersionText versionText = FormatVersionString(version);
     const std::string directory =
-        std::string(root ? root : "") + "/projects/" + projectName + "/filearchives/" + versionText.c_str();
+        std::string(root ? root : "") + "/projects/" + std::string(projectName) + "/filearchives/" + versionText.c_str();
     std::unique_ptr<ArchiveVersionManager> manager = ArchiveVersionManager::Create(directory);
     if (manager == nullptr) {
         LogError("%s: Failed to create file system manager for project \"%s\" and release %s", kGetName,
-                 projectName.c_str(), versionText.c_str());
+                 std::string(projectName).c_str(), versionText.c_str());
         return nullptr;
     }
-    if (found == mProjects.end()) found = mProjects.emplace(projectName, std::make_unique<VersionMap>()).first;
+    if (found == mProjects.end()) found = mProjects.emplace(std::string(projectName), std::make_unique<VersionMap>()).first;
     ArchiveVersionManager* result = manager.get();
     (*found->second)[version] = std::move(manager);
     return result;

@@ -16,6 +16,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "CStd/CheckedMutex.h"
@@ -40,8 +41,23 @@ public:
     ArchiveVersionManager(std::string directory, std::vector<std::unique_ptr<ArchiveFile>> archives);
 
 private:
+    // One hash table over the entries of every archive, built once, answers each lookup as the
+    // archives' own searches in their order would (the first archive, and in it the first
+    // entry, that holds the path), without searching each archive in turn.
+    struct Slot {
+        std::uint32_t hash;
+        std::uint32_t archive;  // kEmptySlot when free
+        std::uint32_t entry;
+    };
+    static constexpr std::uint32_t kEmptySlot = 0xFFFFFFFFu;
+    void BuildTable();
+    // The archive and entry holding path; archive == Archives().size() when none does.
+    std::pair<std::size_t, std::uint32_t> Locate(const char* path) const;
+
     std::vector<std::unique_ptr<ArchiveFile>> mArchives;
     std::string mDirectory;
+    std::vector<Slot> mTable;
+    unsigned mBits = 0;  // the table has 2^mBits slots
 };
 
 class ArchiveManager {
@@ -57,7 +73,7 @@ public:
 
 private:
     using VersionMap = std::map<std::uint32_t, std::unique_ptr<ArchiveVersionManager>>;
-    std::map<std::string, std::unique_ptr<VersionMap>> mProjects;
+    std::map<std::string, std::unique_ptr<VersionMap>, std::less<>> mProjects;
     CheckedMutex mLock{false};
 };
 

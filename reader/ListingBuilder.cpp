@@ -48,6 +48,8 @@ struct ReleaseManifestTemplate<Entry>::BindingScratch {
     std::string dataFile;
     std::string lastDataFile;
     Win32::HANDLE lastHandle = nullptr;
+    std::uint32_t lastVersion = 0;
+    ArchiveVersionManager* lastManager = nullptr;  // of lastVersion; never a failed one
 };
 
 template <typename Entry>
@@ -102,7 +104,15 @@ void ReleaseManifestTemplate<Entry>::BindFile(std::uint32_t index, const std::st
     const bool known = file.flags != kFlagsMissing;
 
     if (known && (file.flags & kFlagArchived)) {
-        ArchiveVersionManager* manager = archives.GetVersionManager(rootDir, ProjectName(), file.version);
+        // A version whose archives were found stays valid for the pass; one whose archives
+        // were not is asked again (and reported again) for each file.
+        ArchiveVersionManager* manager = scratch.lastManager != nullptr && scratch.lastVersion == file.version
+                                             ? scratch.lastManager
+                                             : archives.GetVersionManager(rootDir, ProjectName(), file.version);
+        if (manager != nullptr) {
+            scratch.lastManager = manager;
+            scratch.lastVersion = file.version;
+        }
         if (manager == nullptr) {
             LogError("%s: Missing archive files for version %s: affects: %s", name, FormatVersionString(file.version).c_str(),
                      path.c_str());
@@ -154,11 +164,25 @@ namespace {
 constexpr std::uint32_t kHashBasis = 0x811C9DC5;
 constexpr std::uint32_t kHashPrime = 0x01000193;
 
+// What each byte folds into the hash: the byte as a signed character, 'A' to 'Z' taken as
+// 'a' to 'z', widened with its sign (bytes 0x80 to 0xFF enter as 0xFFFFFF80 to 0xFFFFFFFF).
+struct FoldTable {
+    std::uint32_t value[256];
+};
+constexpr FoldTable MakeFoldTable()
+{
+    FoldTable table{};
+    for (int c = 0; c < 256; ++c) {
+        const int v = c >= 128 ? c - 256 : c;
+        table.value[c] = static_cast<std::uint32_t>((v >= 'A' && v <= 'Z') ? v + ('a' - 'A') : v);
+    }
+    return table;
+}
+constexpr FoldTable kFold = MakeFoldTable();
+
 inline std::uint32_t FoldByte(std::uint32_t h, char c)
 {
-    auto v = static_cast<std::int32_t>(static_cast<signed char>(c));
-    if (v >= 'A' && v <= 'Z') v += 'a' - 'A';
-    return (h * kHashPrime) ^ static_cast<std::uint32_t>(v);
+    return (h * kHashPrime) ^ kFold.value[static_cast<unsigned char>(c)];
 }
 
 inline std::uint32_t FoldString(std::uint32_t h, const char* s)
@@ -180,6 +204,13 @@ constexpr std::uint64_t Align(std::uint64_t offset) { return (offset + alignof(s
 }  // namespace
 
 std::uint32_t ProjectListing::HashPath(const char* path) { return FoldString(kHashBasis, path ? path : ""); }
+
+std::uint32_t ProjectListing::HashPath(const char* path, std::size_t length)
+{
+    std::uint32_t h = kHashBasis;
+    for (std::size_t i = 0; i < length; ++i) h = FoldByte(h, path[i]);
+    return h;
+}
 
 template <typename Entry>
 ProjectListing* ReleaseManifestTemplate<Entry>::CreateListing(const char* rootDir)
@@ -272,7 +303,8 @@ ProjectListing* ReleaseManifestTemplate<Entry>::BuildListing(const char* rootDir
         LogError("%s: Failed to create project listing because the data was smaller than expected.", name);
         return nullptr;  // the handles close with `handles`
     }
-    std::unique_ptr<std::uint8_t[]> block(new std::uint8_t[static_cast<std::size_t>(total)]());
+    // Every region is written in full below, so the block needs no zero-filling beforehand.
+    std::unique_ptr<std::uint8_t[]> block(new std::uint8_t[static_cast<std::size_t>(total)]);
     std::uint8_t* base = block.get();
 
     Listing::Views v{};
@@ -314,7 +346,9 @@ ProjectListing* ReleaseManifestTemplate<Entry>::BuildListing(const char* rootDir
         r.fileCount = d.fileCount;
     }
 
-    // Buckets and slots: the entries grouped by bucket (a counting sort).
+    // Buckets and slots: the entries grouped by bucket (a counting sort); entries kept out of
+    // the table leave empty slots at the end.
+    std::fill(slots, slots + n, nullptr);
     if (K > 0) {
         std::vector<std::uint32_t> bucketStart(K + 1, 0);
         for (std::uint64_t i = 0; i < n; ++i)
@@ -332,8 +366,10 @@ ProjectListing* ReleaseManifestTemplate<Entry>::BuildListing(const char* rootDir
         }
     }
 
-    // Storage records, in file order, of the kind the binding counted.
+    // Storage records, in file order, of the kind the binding counted; loose files start closed.
     *v.storageCounts = {counts.archived, counts.managed, counts.naked};
+    std::fill(v.managedFiles, v.managedFiles + counts.managed, Listing::FileInfo{0, nullptr});
+    std::fill(v.nakedFiles, v.nakedFiles + counts.naked, Listing::FileInfo{0, nullptr});
     std::uint32_t archived = 0, managed = 0, naked = 0;
     for (std::uint32_t j = 0; j < F; ++j) {
         FileBinding& b = bindings[j];

@@ -14,9 +14,7 @@ using namespace Tarn::Logger;
 
 void WalkPath(const ProjectListing::EntryHeader* entry, ProjectListing::PathProcessor& processor)
 {
-    if (entry == nullptr || !processor.Process(entry)) return;
-    for (const ProjectListing::EntryHeader* e = entry->parent; e != nullptr && e->parent != nullptr; e = e->parent)
-        if (!processor.Process(e)) return;
+    WalkPathWith(entry, processor);
 }
 
 bool PathLengthProcessor::Process(const ProjectListing::EntryHeader* entry)
@@ -42,7 +40,8 @@ bool PathMatcher::Process(const ProjectListing::EntryHeader* entry)
     const std::size_t n = std::strlen(entry->name);
     if (n > static_cast<std::size_t>(cursor - start)) return false;
     const char* at = cursor - n;
-    if (Win32::_strnicmp(at, entry->name, n) != 0) return false;
+    // Paths mostly come spelled as stored: equal bytes need no case folding.
+    if (std::memcmp(at, entry->name, n) != 0 && Win32::_strnicmp(at, entry->name, n) != 0) return false;
     if (at > start) {
         if (at[-1] != '/') return false;
         cursor = at - 1;
@@ -72,11 +71,16 @@ std::string GetEntryPathString(const ProjectListing::EntryHeader* entry)
     return GetEntryPath(entry, path) ? std::string(path) : std::string();
 }
 
+bool PathMatches(const ProjectListing::EntryHeader* entry, const char* path, std::size_t length)
+{
+    PathMatcher matcher(path, length);
+    WalkPathWith(entry, matcher);
+    return matcher.matched;
+}
+
 bool PathMatches(const ProjectListing::EntryHeader* entry, const char* path)
 {
-    PathMatcher matcher(path);
-    WalkPath(entry, matcher);
-    return matcher.matched;
+    return PathMatches(entry, path, std::strlen(path));
 }
 
 // ---- on-disk paths --------------------------------------------------------------------------

@@ -29,11 +29,22 @@ public:
 class PathMatcher final : public ProjectListing::PathProcessor {
 public:
     explicit PathMatcher(const char* path);
+    PathMatcher(const char* path, std::size_t length) : start(path), cursor(path + length) {}
     bool Process(const ProjectListing::EntryHeader* entry) override;
     const char* start;
     const char* cursor;
     bool matched = false;
 };
+
+// The walk of WalkPath for a processor whose type is known here, without virtual calls (the
+// lookup path uses it with PathMatcher).
+template <typename Processor>
+void WalkPathWith(const ProjectListing::EntryHeader* entry, Processor& processor)
+{
+    if (entry == nullptr || !processor.Process(entry)) return;
+    for (const ProjectListing::EntryHeader* e = entry->parent; e != nullptr && e->parent != nullptr; e = e->parent)
+        if (!processor.Process(e)) return;
+}
 
 // The path of an archive data file as the archive lookup found it (it already begins with the
 // content root, relative or absolute), '\' turned into '/', into out (kMaxPath characters).

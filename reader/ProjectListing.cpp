@@ -1,6 +1,7 @@
 #include "reader/ProjectListing.h"
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 #include "logger/Log.h"
@@ -59,13 +60,25 @@ void ProjectListing::FileInfo::Reset()
 
 // ---- lookup ---------------------------------------------------------------------------------
 
+const ProjectListing::EntryHeader* ProjectListing::Lookup(const char* path) const
+{
+    if (path == nullptr) return nullptr;
+    const std::size_t length = std::strlen(path);
+    return Lookup(path, length, HashPath(path, length));
+}
+
 const ProjectListing::EntryHeader* ProjectListing::Lookup(const char* path, std::uint32_t hash) const
+{
+    return path ? Lookup(path, std::strlen(path), hash) : nullptr;
+}
+
+const ProjectListing::EntryHeader* ProjectListing::Lookup(const char* path, std::size_t length, std::uint32_t hash) const
 {
     const std::uint32_t buckets = BucketCount();
     if (buckets == 0 || path == nullptr) return nullptr;
     const Bucket& bucket = mViews.buckets[hash % buckets];
     for (std::uint32_t i = 0; i < bucket.count; ++i)
-        if (PathMatches(bucket.firstSlot[i], path)) return bucket.firstSlot[i];
+        if (PathMatches(bucket.firstSlot[i], path, length)) return bucket.firstSlot[i];
     return nullptr;
 }
 

@@ -127,9 +127,12 @@ public:
 
     // FNV-1 hash of a path, ASCII letters folded to lower case.
     static std::uint32_t HashPath(const char* path);
-    // The directory or file whose path matches (ASCII case ignored), or null.
-    const EntryHeader* Lookup(const char* path) const { return Lookup(path, HashPath(path)); }
+    static std::uint32_t HashPath(const char* path, std::size_t length);
+    // The directory or file whose path matches (ASCII case ignored), or null. Allocates
+    // nothing; the hash (and length) may be given when several listings are asked.
+    const EntryHeader* Lookup(const char* path) const;
     const EntryHeader* Lookup(const char* path, std::uint32_t hash) const;
+    const EntryHeader* Lookup(const char* path, std::size_t length, std::uint32_t hash) const;
 
     // File operations (the lock is taken by Open and RemoveReference).
     bool Open(const EntryHeader* entry);
@@ -220,5 +223,6 @@ std::string GetEntryPathString(const ProjectListing::EntryHeader* entry);
 // Whether path names entry: the same components ignoring ASCII case, '/' between them,
 // optionally one leading '/'.
 bool PathMatches(const ProjectListing::EntryHeader* entry, const char* path);
+bool PathMatches(const ProjectListing::EntryHeader* entry, const char* path, std::size_t length);
 
 }  // namespace Tarn::VELL::Reader

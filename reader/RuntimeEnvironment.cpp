@@ -162,9 +162,14 @@ std::unique_ptr<RuntimeEnvironment> RuntimeEnvironment::Create(const char* direc
 
 RuntimeEnvironment::Found RuntimeEnvironment::FindEntry(const char* path) const
 {
-    const std::uint32_t hash = ProjectListing::HashPath(path);
+    return FindEntry(path, std::strlen(path));
+}
+
+RuntimeEnvironment::Found RuntimeEnvironment::FindEntry(const char* path, std::size_t length) const
+{
+    const std::uint32_t hash = ProjectListing::HashPath(path, length);
     for (const auto& listing : mListings)
-        if (const ProjectListing::EntryHeader* entry = listing->Lookup(path, hash)) return {listing.get(), entry};
+        if (const ProjectListing::EntryHeader* entry = listing->Lookup(path, length, hash)) return {listing.get(), entry};
     return {nullptr, nullptr};
 }
 

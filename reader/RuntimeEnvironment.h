@@ -39,6 +39,7 @@ public:
     // The listing and entry of the first listing (in lookup order) that holds the normalised
     // path, directories included; both null when none does. Allocates nothing.
     Found FindEntry(const char* path) const;
+    Found FindEntry(const char* path, std::size_t length) const;
 
     // A search of the directory of that path across every listing that has it; null when
     // no listing has a directory there.
