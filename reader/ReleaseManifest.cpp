@@ -156,11 +156,11 @@ void ReleaseManifestTemplate<Entry>::CollectStrings(std::uint32_t capacityHint)
     }
     const char* start = mStringData;
     const char* end = mStringData + mStringDataSize;
-    for (const char* p = start; p < end; ++p) {
-        if (*p == '\0') {
-            mStrings.push_back(start);
-            start = p + 1;
-        }
+    while (start < end) {
+        const auto* terminator = static_cast<const char*>(std::memchr(start, '\0', static_cast<std::size_t>(end - start)));
+        if (terminator == nullptr) break;  // bytes without a terminator form no string
+        mStrings.push_back(start);
+        start = terminator + 1;
     }
 }
 
