@@ -4,161 +4,64 @@
 #include <chrono>
 #include <cstring>
 #include <random>
-#include <string>
 #include <thread>
-#include <vector>
-
-#include <gtest/gtest.h>
 
 #include "PlatformTestSupport.h"
-#include "platform/Win32.h"
 #include "support/PlatformFaults.h"
-#include "support/TempDir.h"
 
 using namespace PlatformTest;
-using TarnTest::TempDir;
 
 namespace {
 
-constexpr std::uint64_t k4GiB = std::uint64_t{1} << 32;
-
-std::string Text(const char* buffer, Win32::DWORD size) { return std::string(buffer, size); }
+// One overlapped read: the bytes read, or "<error N>" with everything the failure must show.
+std::string Read(Win32::HANDLE file, std::uint64_t offset, Win32::DWORD size, bool countPointer = true)
+{
+    ScopedHandle event = Event(true);
+    std::string buffer(size + 1, '?');
+    Win32::OVERLAPPED overlapped = At(offset, event.get());
+    overlapped.Internal = Win32::STATUS_PENDING;  // whatever a record held before is replaced
+    overlapped.InternalHigh = 12345;
+    Win32::DWORD bytes = 77, result = 77;
+    const Win32::BOOL ok = Win32::ReadFile(file, buffer.data(), size, countPointer ? &bytes : nullptr, &overlapped);
+    const Win32::DWORD error = ok ? 0 : Win32::GetLastError();
+    Win32::SetLastError(0);
+    EXPECT_EQ(Win32::GetOverlappedResult(file, &overlapped, &result, Win32::FALSE), ok);
+    EXPECT_EQ(Win32::GetLastError(), error);
+    EXPECT_EQ(overlapped.Internal, error);
+    EXPECT_EQ(result, overlapped.InternalHigh);
+    EXPECT_EQ(countPointer ? bytes : result, overlapped.InternalHigh);
+    if (overlapped.InternalHigh > size) return "<count " + std::to_string(overlapped.InternalHigh) + ">";
+    EXPECT_EQ(buffer[overlapped.InternalHigh], '?') << "read past the count";
+    if (!ok) return "<error " + std::to_string(error) + (result == 0 ? ">" : " with bytes>");
+    EXPECT_EQ(Win32::WaitForSingleObject(event.get(), 0), Win32::WAIT_OBJECT_0) << "the event is signalled";
+    EXPECT_TRUE(Win32::GetOverlappedResult(file, &overlapped, &result, Win32::TRUE));
+    return buffer.substr(0, overlapped.InternalHigh);
+}
 
 }  // namespace
 
-TEST(PlatformReads, OverlappedReadCompletesAtOnceAndSignalsItsEvent)
+// On POSIX a read completes at once; at or past the end it fails with ERROR_HANDLE_EOF, and
+// one that crosses the end returns the bytes up to it.
+TEST(PlatformReads, OverlappedReadsCompleteAtOnceUpToTheEnd)
 {
     TempDir dir;
     const std::string content = Pattern(1000);
     ScopedHandle file(OpenForReading(dir.Write("data.bin", content)));
-    ASSERT_NE(file.get(), Win32::INVALID_HANDLE_VALUE);
-    ScopedHandle event(Win32::CreateEventA(nullptr, Win32::TRUE, Win32::FALSE, nullptr));
-    ASSERT_NE(event.get(), nullptr);
-
-    Win32::OVERLAPPED overlapped = At(100, event.get());
-    overlapped.Internal = Win32::STATUS_PENDING;  // whatever a record held before is replaced
-    overlapped.InternalHigh = 12345;
-    char buffer[200];
-    Win32::DWORD bytes = 0xDEADu;
-    ASSERT_TRUE(Win32::ReadFile(file.get(), buffer, sizeof(buffer), &bytes, &overlapped));
-    EXPECT_EQ(bytes, sizeof(buffer));
-    EXPECT_EQ(Text(buffer, bytes), content.substr(100, 200));
-    EXPECT_EQ(overlapped.Internal, 0u);
-    EXPECT_EQ(overlapped.InternalHigh, sizeof(buffer));
-    EXPECT_EQ(Win32::WaitForSingleObject(event.get(), 0), Win32::WAIT_OBJECT_0);
-
-    Win32::DWORD result = 0;
-    EXPECT_TRUE(Win32::GetOverlappedResult(file.get(), &overlapped, &result, Win32::FALSE));
-    EXPECT_EQ(result, sizeof(buffer));
-    EXPECT_TRUE(Win32::GetOverlappedResult(file.get(), &overlapped, &result, Win32::TRUE));
-    EXPECT_EQ(result, sizeof(buffer));
-
-    // Without a count pointer the record still carries the count.
-    overlapped = At(990);
-    ASSERT_TRUE(Win32::ReadFile(file.get(), buffer, sizeof(buffer), nullptr, &overlapped));
-    EXPECT_EQ(overlapped.InternalHigh, 10u);
-    EXPECT_EQ(Text(buffer, 10), content.substr(990));
-}
-
-TEST(PlatformReads, ReadAtOrPastTheEndFailsWithHandleEof)
-{
-    TempDir dir;
-    ScopedHandle file(OpenForReading(dir.Write("ten.bin", "0123456789")));
     ScopedHandle empty(OpenForReading(dir.Write("empty.bin", "")));
-    ASSERT_NE(file.get(), Win32::INVALID_HANDLE_VALUE);
-    ASSERT_NE(empty.get(), Win32::INVALID_HANDLE_VALUE);
-    struct Case {
-        Win32::HANDLE file;
-        std::uint64_t offset;
-    };
-    const Case cases[] = {{file.get(), 10}, {file.get(), 11}, {file.get(), 1u << 20}, {file.get(), k4GiB + 5}, {empty.get(), 0}};
-    for (const Case& c : cases) {
-        Win32::OVERLAPPED overlapped = At(c.offset);
-        char buffer[4];
-        Win32::DWORD bytes = 77;
-        Win32::SetLastError(0);
-        EXPECT_FALSE(Win32::ReadFile(c.file, buffer, sizeof(buffer), &bytes, &overlapped)) << c.offset;
-        EXPECT_EQ(Win32::GetLastError(), Win32::kErrorHandleEof) << c.offset;
-        EXPECT_EQ(bytes, 0u) << c.offset;
-        EXPECT_EQ(overlapped.Internal, Win32::kErrorHandleEof) << c.offset;
-        EXPECT_EQ(overlapped.InternalHigh, 0u) << c.offset;
-
-        Win32::DWORD result = 77;
-        Win32::SetLastError(0);
-        EXPECT_FALSE(Win32::GetOverlappedResult(c.file, &overlapped, &result, Win32::FALSE)) << c.offset;
-        EXPECT_EQ(Win32::GetLastError(), Win32::kErrorHandleEof) << c.offset;
-        EXPECT_EQ(result, 0u) << c.offset;
-    }
-}
-
-TEST(PlatformReads, ReadCrossingTheEndReturnsTheBytesUpToIt)
-{
-    TempDir dir;
-    ScopedHandle file(OpenForReading(dir.Write("ten.bin", "0123456789")));
-    ASSERT_NE(file.get(), Win32::INVALID_HANDLE_VALUE);
-    char buffer[100];
-    Win32::DWORD bytes = 0;
-    Win32::OVERLAPPED overlapped = At(8);
-    ASSERT_TRUE(Win32::ReadFile(file.get(), buffer, 4, &bytes, &overlapped));
-    EXPECT_EQ(Text(buffer, bytes), "89");
-    EXPECT_EQ(overlapped.InternalHigh, 2u);
-    overlapped = At(0);
-    ASSERT_TRUE(Win32::ReadFile(file.get(), buffer, sizeof(buffer), &bytes, &overlapped));
-    EXPECT_EQ(Text(buffer, bytes), "0123456789");
-    overlapped = At(9);
-    ASSERT_TRUE(Win32::ReadFile(file.get(), buffer, sizeof(buffer), &bytes, &overlapped));
-    EXPECT_EQ(Text(buffer, bytes), "9");
-}
-
-TEST(PlatformReads, OffsetHighAddressesBytesBeyondFourGibibytes)
-{
-    TempDir dir;
-    std::string path = dir / "huge.bin";
-    MakeSparseFile(path, k4GiB + 20);
-    WriteAt(path, 16, "LOW!");
-    WriteAt(path, k4GiB - 2, "EDGE");
-    WriteAt(path, k4GiB + 16, "HIGH");
-    ScopedHandle file(OpenForReading(path));
-    ASSERT_NE(file.get(), Win32::INVALID_HANDLE_VALUE);
-
-    char buffer[8];
-    Win32::DWORD bytes = 0;
-    Win32::OVERLAPPED overlapped = At(16);
-    ASSERT_TRUE(Win32::ReadFile(file.get(), buffer, 4, &bytes, &overlapped));
-    EXPECT_EQ(Text(buffer, bytes), "LOW!");
-    overlapped = At(k4GiB + 16);
-    ASSERT_EQ(overlapped.OffsetHigh, 1u);
-    ASSERT_TRUE(Win32::ReadFile(file.get(), buffer, 4, &bytes, &overlapped));
-    EXPECT_EQ(Text(buffer, bytes), "HIGH");
-    overlapped = At(k4GiB - 2);  // Offset 0xFFFFFFFE: the read crosses into the high half
-    ASSERT_TRUE(Win32::ReadFile(file.get(), buffer, 4, &bytes, &overlapped));
-    EXPECT_EQ(Text(buffer, bytes), "EDGE");
-    overlapped = At(k4GiB + 18);
-    ASSERT_TRUE(Win32::ReadFile(file.get(), buffer, 8, &bytes, &overlapped));
-    EXPECT_EQ(Text(buffer, bytes), "GH");
-    overlapped = At(k4GiB + 20);
-    EXPECT_FALSE(Win32::ReadFile(file.get(), buffer, 8, &bytes, &overlapped));
-    EXPECT_EQ(Win32::GetLastError(), Win32::kErrorHandleEof);
-}
-
-TEST(PlatformReads, ZeroByteReadSucceedsWithoutTransferring)
-{
-    TempDir dir;
-    ScopedHandle file(OpenForReading(dir.Write("ten.bin", "0123456789")));
-    ASSERT_NE(file.get(), Win32::INVALID_HANDLE_VALUE);
-    ScopedHandle event(Win32::CreateEventA(nullptr, Win32::TRUE, Win32::FALSE, nullptr));
-    for (std::uint64_t offset : {0u, 5u, 10u}) {
-        Win32::ResetEvent(event.get());
-        char buffer[1] = {'?'};
-        Win32::DWORD bytes = 77;
-        Win32::OVERLAPPED overlapped = At(offset, event.get());
-        overlapped.InternalHigh = 77;
-        EXPECT_TRUE(Win32::ReadFile(file.get(), buffer, 0, &bytes, &overlapped)) << offset;
-        EXPECT_EQ(bytes, 0u) << offset;
-        EXPECT_EQ(overlapped.Internal, 0u) << offset;
-        EXPECT_EQ(overlapped.InternalHigh, 0u) << offset;
-        EXPECT_EQ(buffer[0], '?') << offset;
-        EXPECT_EQ(Win32::WaitForSingleObject(event.get(), 0), Win32::WAIT_OBJECT_0) << offset;
+    MakeSparseFile(dir / "huge.bin", k4GiB + 20, {{16, "LOW!"}, {k4GiB - 2, "EDGE"}, {k4GiB + 16, "HIGH"}});
+    ScopedHandle huge(OpenForReading(dir / "huge.bin"));  // OffsetHigh addresses bytes beyond 4 GiB
+    const std::string eof = "<error 38>";
+    const std::tuple<Win32::HANDLE, std::uint64_t, Win32::DWORD, std::string> cases[] = {
+        {file.get(), 100, 200, content.substr(100, 200)}, {file.get(), 0, 1000, content}, {file.get(), 0, 4096, content},
+        {file.get(), 990, 200, content.substr(990)}, {file.get(), 999, 4, content.substr(999)},
+        {file.get(), 0, 0, ""}, {file.get(), 500, 0, ""}, {file.get(), 1000, 0, ""},  // a zero-byte read succeeds anywhere
+        {file.get(), 1000, 4, eof}, {file.get(), 1001, 4, eof}, {file.get(), 1u << 20, 4, eof}, {file.get(), k4GiB + 5, 4, eof},
+        {empty.get(), 0, 4, eof}, {huge.get(), 16, 4, "LOW!"}, {huge.get(), k4GiB + 16, 4, "HIGH"},
+        {huge.get(), k4GiB - 2, 4, "EDGE"},  // Offset 0xFFFFFFFE: the read crosses into the high half
+        {huge.get(), k4GiB + 18, 8, "GH"}, {huge.get(), k4GiB + 20, 8, eof}};
+    for (const auto& [handle, offset, size, expected] : cases) {
+        EXPECT_EQ(Read(handle, offset, size), expected) << offset << "+" << size;
+        EXPECT_EQ(Read(handle, offset, size, false), expected) << offset << "+" << size;
     }
 }
 
@@ -167,249 +70,118 @@ TEST(PlatformReads, ManyThreadsReadOneHandleAtOnce)
     TempDir dir;
     const std::string content = Pattern(1 << 20);
     ScopedHandle file(OpenForReading(dir.Write("shared.bin", content)));
-    ASSERT_NE(file.get(), Win32::INVALID_HANDLE_VALUE);
     std::atomic<int> wrong{0};
     std::vector<std::thread> readers;
-    for (unsigned t = 0; t < 8; ++t) {
+    for (unsigned t = 0; t < 8; ++t)
         readers.emplace_back([&, t] {
             std::minstd_rand random(t + 1);
-            Win32::HANDLE event = Win32::CreateEventA(nullptr, Win32::FALSE, Win32::FALSE, nullptr);
+            ScopedHandle event = Event(false);
             std::vector<char> buffer(8192);
             for (int i = 0; i < 400; ++i) {
                 std::uint64_t offset = random() % (content.size() + 100);
-                Win32::DWORD size = static_cast<Win32::DWORD>(1 + random() % buffer.size());
-                Win32::OVERLAPPED overlapped = At(offset, event);
-                Win32::DWORD bytes = 0;
+                Win32::DWORD size = static_cast<Win32::DWORD>(1 + random() % buffer.size()), bytes = 0;
+                Win32::OVERLAPPED overlapped = At(offset, event.get());
                 Win32::BOOL ok = Win32::ReadFile(file.get(), buffer.data(), size, &bytes, &overlapped);
-                if (offset >= content.size()) {
-                    if (ok || Win32::GetLastError() != Win32::kErrorHandleEof) ++wrong;
-                    continue;
-                }
-                std::size_t expected = std::min<std::size_t>(size, content.size() - offset);
-                if (!ok || bytes != expected || overlapped.InternalHigh != expected ||
-                    std::memcmp(buffer.data(), content.data() + offset, expected) != 0 ||
-                    Win32::WaitForSingleObject(event, 0) != Win32::WAIT_OBJECT_0)
+                std::size_t expected = offset < content.size() ? std::min<std::size_t>(size, content.size() - offset) : 0;
+                if (expected == 0 ? ok || Win32::GetLastError() != Win32::kErrorHandleEof
+                                  : !ok || bytes != expected || std::memcmp(buffer.data(), content.data() + offset, expected) != 0 ||
+                                        Win32::WaitForSingleObject(event.get(), 0) != Win32::WAIT_OBJECT_0)
                     ++wrong;
             }
-            Win32::CloseHandle(event);
         });
-    }
     for (std::thread& reader : readers) reader.join();
     EXPECT_EQ(wrong.load(), 0);
 }
 
-TEST(PlatformReads, GetOverlappedResultWithoutWaitingReportsAPendingRecordAsIncomplete)
+TEST(PlatformReads, GetOverlappedResultWaitsForAPendingRecordOnlyWhenAsked)
 {
     TempDir dir;
     ScopedHandle file(OpenForReading(dir.Write("ten.bin", "0123456789")));
-    ScopedHandle event(Win32::CreateEventA(nullptr, Win32::TRUE, Win32::FALSE, nullptr));
-    Win32::OVERLAPPED overlapped = At(0, event.get());
-    overlapped.Internal = Win32::STATUS_PENDING;
-    Win32::DWORD bytes = 0;
-    Win32::SetLastError(0);
-    EXPECT_FALSE(Win32::GetOverlappedResult(file.get(), &overlapped, &bytes, Win32::FALSE));
-    EXPECT_EQ(Win32::GetLastError(), Win32::kErrorIoIncomplete);
-    EXPECT_EQ(overlapped.Internal, Win32::STATUS_PENDING);
-}
-
-TEST(PlatformReads, GetOverlappedResultWaitsForAnotherThreadToFinishTheRecord)
-{
-    TempDir dir;
-    ScopedHandle file(OpenForReading(dir.Write("ten.bin", "0123456789")));
-    struct Finish {
-        Win32::BOOL manualReset;
-        Win32::DWORD error;
-        Win32::DWORD bytes;
-    };
-    for (const Finish& finish : {Finish{Win32::TRUE, 0, 7}, Finish{Win32::FALSE, 0, 3}, Finish{Win32::FALSE, Win32::kErrorReadFault, 0}}) {
-        ScopedHandle event(Win32::CreateEventA(nullptr, finish.manualReset, Win32::FALSE, nullptr));
+    const std::tuple<bool, Win32::DWORD, Win32::DWORD> finishes[] = {{true, 0, 7}, {false, 0, 3}, {false, Win32::kErrorReadFault, 0}};
+    for (const auto& [manualReset, error, count] : finishes) {
+        ScopedHandle event = Event(manualReset);
         Win32::OVERLAPPED overlapped = At(0, event.get());
         overlapped.Internal = Win32::STATUS_PENDING;
-        std::thread finisher([&] {
-            std::this_thread::sleep_for(std::chrono::milliseconds(30));
-            overlapped.InternalHigh = finish.bytes;
-            overlapped.Internal = finish.error;
-            Win32::SetEvent(overlapped.hEvent);
-        });
         Win32::DWORD bytes = 99;
         Win32::SetLastError(0);
-        Win32::BOOL ok = Win32::GetOverlappedResult(file.get(), &overlapped, &bytes, Win32::TRUE);
+        EXPECT_FALSE(Win32::GetOverlappedResult(file.get(), &overlapped, &bytes, Win32::FALSE));
+        EXPECT_EQ(Win32::GetLastError(), Win32::kErrorIoIncomplete);
+        EXPECT_EQ(overlapped.Internal, Win32::STATUS_PENDING);
+        std::thread finisher([&overlapped, e = error, n = count] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(30));
+            overlapped.InternalHigh = n;
+            overlapped.Internal = e;
+            Win32::SetEvent(overlapped.hEvent);
+        });
+        Win32::SetLastError(0);
+        EXPECT_EQ(Win32::GetOverlappedResult(file.get(), &overlapped, &bytes, Win32::TRUE), error == 0 ? Win32::TRUE : Win32::FALSE);
         finisher.join();
-        EXPECT_EQ(ok, finish.error == 0 ? Win32::TRUE : Win32::FALSE);
-        EXPECT_EQ(bytes, finish.bytes);
-        if (finish.error != 0) {
-            EXPECT_EQ(Win32::GetLastError(), finish.error);
-        }
+        EXPECT_EQ(bytes, count);
+        EXPECT_EQ(Win32::GetLastError(), error);
     }
 }
 
-TEST(PlatformHandles, ClosingAHandleTwiceFailsWithInvalidHandle)
+TEST(PlatformHandles, HandlesCloseOnceAndReadFileTakesOnlyFiles)
 {
     TempDir dir;
-    Win32::HANDLE handles[] = {
-        OpenForReading(dir.Write("file.bin", "x")),
-        Win32::CreateEventA(nullptr, Win32::TRUE, Win32::FALSE, nullptr),
-        Win32::CreateSemaphoreA(nullptr, 0, 1, nullptr),
-    };
-    for (Win32::HANDLE handle : handles) {
-        ASSERT_NE(handle, nullptr);
-        ASSERT_NE(handle, Win32::INVALID_HANDLE_VALUE);
-        EXPECT_TRUE(Win32::CloseHandle(handle));
+    ScopedHandle event = Event(true);
+    char buffer[4];
+    Win32::OVERLAPPED overlapped = At(0);
+    for (Win32::HANDLE notAFile : {event.get(), Win32::INVALID_HANDLE_VALUE, static_cast<Win32::HANDLE>(nullptr)}) {
+        Win32::SetLastError(0);
+        EXPECT_FALSE(Win32::ReadFile(notAFile, buffer, sizeof(buffer), nullptr, &overlapped));
+        EXPECT_EQ(Win32::GetLastError(), Win32::kErrorInvalidHandle);
+    }
+    for (Win32::HANDLE handle : {OpenForReading(dir.Write("file.bin", "x")), Win32::CreateEventA(nullptr, Win32::TRUE, Win32::FALSE, nullptr),
+                                 Win32::CreateSemaphoreA(nullptr, 0, 1, nullptr), static_cast<Win32::HANDLE>(nullptr), Win32::INVALID_HANDLE_VALUE}) {
+        const bool made = handle != nullptr && handle != Win32::INVALID_HANDLE_VALUE;
+        EXPECT_EQ(Win32::CloseHandle(handle), made ? Win32::TRUE : Win32::FALSE);
         Win32::SetLastError(0);
         EXPECT_FALSE(Win32::CloseHandle(handle));
         EXPECT_EQ(Win32::GetLastError(), Win32::kErrorInvalidHandle);
     }
-    for (Win32::HANDLE never : {static_cast<Win32::HANDLE>(nullptr), Win32::INVALID_HANDLE_VALUE}) {
-        Win32::SetLastError(0);
-        EXPECT_FALSE(Win32::CloseHandle(never));
-        EXPECT_EQ(Win32::GetLastError(), Win32::kErrorInvalidHandle);
-    }
 }
 
-TEST(PlatformHandles, ReadFileRefusesAHandleThatIsNotAFile)
-{
-    ScopedHandle event(Win32::CreateEventA(nullptr, Win32::TRUE, Win32::FALSE, nullptr));
-    for (Win32::HANDLE handle : {event.get(), Win32::INVALID_HANDLE_VALUE, static_cast<Win32::HANDLE>(nullptr)}) {
-        char buffer[4];
-        Win32::OVERLAPPED overlapped = At(0);
-        Win32::SetLastError(0);
-        EXPECT_FALSE(Win32::ReadFile(handle, buffer, sizeof(buffer), nullptr, &overlapped));
-        EXPECT_EQ(Win32::GetLastError(), Win32::kErrorInvalidHandle);
-    }
-}
-
-// --- The call table -------------------------------------------------------------------
-
+// Calls go through a table that a test may change entry by entry.
 namespace {
-
-std::atomic<int> gReadCalls{0};
-
-Win32::BOOL FailTheThirdRead(Win32::HANDLE file, void* buffer, Win32::DWORD size, Win32::DWORD* bytesRead,
-                             Win32::OVERLAPPED* overlapped)
-{
-    if (++gReadCalls == 3) {
-        Win32::SetLastError(Win32::kErrorReadFault);
-        return Win32::FALSE;
-    }
-    return Win32::DefaultCalls().ReadFile(file, buffer, size, bytesRead, overlapped);
-}
-
-// A read that is left pending and finished by another thread once gRelease is set, as a
-// real system may do.
-std::thread gFinisher;
-Win32::HANDLE gRelease = nullptr;
-
-Win32::BOOL ReadLater(Win32::HANDLE file, void* buffer, Win32::DWORD size, Win32::DWORD* bytesRead,
-                      Win32::OVERLAPPED* overlapped)
-{
-    if (bytesRead) *bytesRead = 0;
-    overlapped->Internal = Win32::STATUS_PENDING;
-    overlapped->InternalHigh = 0;
-    Win32::ResetEvent(overlapped->hEvent);
-    gFinisher = std::thread([=] {
-        Win32::WaitForSingleObject(gRelease, Win32::INFINITE);
-        Win32::OVERLAPPED record = *overlapped;
-        record.hEvent = nullptr;
-        Win32::DWORD bytes = 0;
-        Win32::BOOL ok = Win32::DefaultCalls().ReadFile(file, buffer, size, &bytes, &record);
-        overlapped->InternalHigh = bytes;
-        overlapped->Internal = ok ? 0 : Win32::GetLastError();
-        Win32::SetEvent(overlapped->hEvent);
-    });
-    Win32::SetLastError(Win32::kErrorIoPending);
-    return Win32::FALSE;
-}
-
-Win32::HANDLE FindFailsWithAnIoError(Win32::LPCSTR, Win32::WIN32_FIND_DATAA*)
-{
-    Win32::SetLastError(Win32::kErrorReadFault);
-    return Win32::INVALID_HANDLE_VALUE;
-}
-
+int gReadCalls = 0;
 std::string gDebugOutput;
-void CaptureDebugOutput(Win32::LPCSTR text) { gDebugOutput += text; }
-
 }  // namespace
 
-TEST(PlatformCallTable, AReplacedReadFileIsTheOneCalledUntilTheTableIsRestored)
-{
-    TempDir dir;
-    ScopedHandle file(OpenForReading(dir.Write("ten.bin", "0123456789")));
-    ASSERT_NE(file.get(), Win32::INVALID_HANDLE_VALUE);
-    char buffer[4];
-    Win32::DWORD bytes = 0;
-    gReadCalls = 0;
-    {
-        TarnTest::ScopedCalls calls;
-        Win32::gCalls.ReadFile = FailTheThirdRead;
-        for (int call = 1; call <= 4; ++call) {
-            Win32::OVERLAPPED overlapped = At(2);
-            Win32::SetLastError(0);
-            Win32::BOOL ok = Win32::ReadFile(file.get(), buffer, sizeof(buffer), &bytes, &overlapped);
-            if (call == 3) {
-                EXPECT_FALSE(ok);
-                EXPECT_EQ(Win32::GetLastError(), Win32::kErrorReadFault);
-            } else {
-                EXPECT_TRUE(ok) << call;
-                EXPECT_EQ(Text(buffer, bytes), "2345") << call;
-            }
-        }
-    }
-    EXPECT_EQ(gReadCalls.load(), 4);
-    EXPECT_EQ(Win32::gCalls.ReadFile, Win32::DefaultCalls().ReadFile);
-    Win32::OVERLAPPED overlapped = At(0);
-    EXPECT_TRUE(Win32::ReadFile(file.get(), buffer, sizeof(buffer), &bytes, &overlapped));
-    EXPECT_EQ(gReadCalls.load(), 4);
-}
-
-TEST(PlatformCallTable, AReplacedReadFileMayFinishLaterOnAnotherThread)
-{
-    TempDir dir;
-    ScopedHandle file(OpenForReading(dir.Write("data.bin", "0123456789abcdef")));
-    ScopedHandle event(Win32::CreateEventA(nullptr, Win32::TRUE, Win32::TRUE, nullptr));
-    ScopedHandle release(Win32::CreateEventA(nullptr, Win32::TRUE, Win32::FALSE, nullptr));
-    gRelease = release.get();
-    TarnTest::ScopedCalls calls;
-    Win32::gCalls.ReadFile = ReadLater;
-
-    char buffer[8] = {};
-    Win32::DWORD bytes = 0;
-    Win32::OVERLAPPED overlapped = At(4, event.get());
-    Win32::SetLastError(0);
-    EXPECT_FALSE(Win32::ReadFile(file.get(), buffer, 6, &bytes, &overlapped));
-    EXPECT_EQ(Win32::GetLastError(), Win32::kErrorIoPending);
-    EXPECT_EQ(Win32::WaitForSingleObjectEx(event.get(), 0, Win32::TRUE), Win32::WAIT_TIMEOUT);
-    EXPECT_FALSE(Win32::GetOverlappedResult(file.get(), &overlapped, &bytes, Win32::FALSE));
-    EXPECT_EQ(Win32::GetLastError(), Win32::kErrorIoIncomplete);
-
-    Win32::SetEvent(release.get());
-    EXPECT_EQ(Win32::WaitForSingleObjectEx(event.get(), Win32::INFINITE, Win32::TRUE), Win32::WAIT_OBJECT_0);
-    EXPECT_TRUE(Win32::GetOverlappedResult(file.get(), &overlapped, &bytes, Win32::FALSE));
-    EXPECT_EQ(bytes, 6u);
-    EXPECT_EQ(Text(buffer, 6), "456789");
-    gFinisher.join();
-}
-
-TEST(PlatformCallTable, RestoreDefaultCallsPutsEveryOriginalBack)
+TEST(PlatformCallTable, ReplacedCallsAreTheOnesCalledUntilTheTableIsRestored)
 {
     TempDir dir;
     dir.Write("a.olm", "x");
-    TarnTest::ScopedCalls calls;
-    Win32::gCalls.FindFirstFileA = FindFailsWithAnIoError;
-    Win32::gCalls.OutputDebugStringA = CaptureDebugOutput;
-    Win32::gCalls.ReadFile = FailTheThirdRead;
-
-    Win32::WIN32_FIND_DATAA data{};
-    Win32::SetLastError(0);
-    EXPECT_EQ(Win32::FindFirstFileA((dir / "*.olm").c_str(), &data), Win32::INVALID_HANDLE_VALUE);
-    EXPECT_EQ(Win32::GetLastError(), Win32::kErrorReadFault);
+    ScopedHandle file(OpenForReading(dir.Write("ten.bin", "0123456789")));
+    gReadCalls = 0;
     gDebugOutput.clear();
-    Win32::OutputDebugStringA("to the debugger\n");
-    EXPECT_EQ(gDebugOutput, "to the debugger\n");
-
-    Win32::RestoreDefaultCalls();
-    EXPECT_EQ(std::memcmp(&Win32::gCalls, &Win32::DefaultCalls(), sizeof(Win32::CallTable)), 0);
-    EXPECT_EQ(Names(FindAll(dir / "*.olm")), std::vector<std::string>{"a.olm"});
+    {
+        TarnTest::ScopedCalls calls;
+        // The third read fails as a device error would.
+        Win32::gCalls.ReadFile = [](Win32::HANDLE file, void* buffer, Win32::DWORD size, Win32::DWORD* bytes, Win32::OVERLAPPED* at) {
+            if (++gReadCalls != 3) return Win32::DefaultCalls().ReadFile(file, buffer, size, bytes, at);
+            *bytes = 0;
+            at->Internal = Win32::kErrorReadFault;
+            at->InternalHigh = 0;
+            Win32::SetLastError(Win32::kErrorReadFault);
+            return Win32::FALSE;
+        };
+        Win32::gCalls.FindFirstFileA = [](Win32::LPCSTR, Win32::WIN32_FIND_DATAA*) {
+            Win32::SetLastError(Win32::kErrorReadFault);
+            return Win32::INVALID_HANDLE_VALUE;
+        };
+        Win32::gCalls.OutputDebugStringA = [](Win32::LPCSTR text) { gDebugOutput += text; };
+        for (int call = 1; call <= 4; ++call) EXPECT_EQ(Read(file.get(), 2, 4), call == 3 ? "<error 30>" : "2345") << call;
+        EXPECT_EQ(Names(FindAll(dir / "*.olm")), std::vector<std::string>{"<error 30>"});
+        Win32::OutputDebugStringA("to the debugger\n");
+        EXPECT_EQ(gDebugOutput, "to the debugger\n");
+        Win32::RestoreDefaultCalls();
+        EXPECT_EQ(std::memcmp(&Win32::gCalls, &Win32::DefaultCalls(), sizeof(Win32::CallTable)), 0);
+        EXPECT_EQ(Names(FindAll(dir / "*.olm")), std::vector<std::string>{"a.olm"});
+        Win32::gCalls.ReadFile = nullptr;
+    }
+    EXPECT_EQ(Read(file.get(), 0, 4), "0123");  // ScopedCalls restored the table too
     Win32::OutputDebugStringA("unseen");
     EXPECT_EQ(gDebugOutput, "to the debugger\n");
+    EXPECT_EQ(gReadCalls, 4);
 }

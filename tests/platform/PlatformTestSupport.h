@@ -1,24 +1,43 @@
 // Small helpers shared by the platform layer's tests.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "platform/Win32.h"
+#include "support/TempDir.h"
 
 namespace PlatformTest {
+
+using TarnTest::TempDir;
+namespace fs = std::filesystem;
+
+constexpr std::uint64_t k4GiB = std::uint64_t{1} << 32;
 
 // A path written the Windows way: every '/' becomes '\'.
 inline std::string Backslashed(std::string path)
 {
-    for (char& c : path)
-        if (c == '/') c = '\\';
+    std::replace(path.begin(), path.end(), '/', '\\');
     return path;
+}
+
+// Closes a handle at the end of a scope.
+struct HandleCloser {
+    void operator()(void* handle) const { if (handle != Win32::INVALID_HANDLE_VALUE) Win32::CloseHandle(handle); }
+};
+using ScopedHandle = std::unique_ptr<void, HandleCloser>;
+
+inline ScopedHandle Event(bool manualReset, bool signalled = false)
+{
+    return ScopedHandle(Win32::CreateEventA(nullptr, manualReset, signalled, nullptr));
 }
 
 // Opens a file exactly as the library does.
@@ -32,27 +51,9 @@ inline Win32::HANDLE OpenForReading(const std::string& path)
 inline Win32::DWORD OpenError(const std::string& path)
 {
     Win32::SetLastError(0);
-    Win32::HANDLE file = OpenForReading(path);
-    if (file == Win32::INVALID_HANDLE_VALUE) return Win32::GetLastError();
-    Win32::CloseHandle(file);
-    return 0;
+    ScopedHandle file(OpenForReading(path));
+    return file.get() == Win32::INVALID_HANDLE_VALUE ? Win32::GetLastError() : 0;
 }
-
-// Closes a handle at the end of a scope.
-class ScopedHandle {
-public:
-    explicit ScopedHandle(Win32::HANDLE handle) : mHandle(handle) {}
-    ~ScopedHandle()
-    {
-        if (mHandle != nullptr && mHandle != Win32::INVALID_HANDLE_VALUE) Win32::CloseHandle(mHandle);
-    }
-    ScopedHandle(const ScopedHandle&) = delete;
-    ScopedHandle& operator=(const ScopedHandle&) = delete;
-    Win32::HANDLE get() const { return mHandle; }
-
-private:
-    Win32::HANDLE mHandle;
-};
 
 // An OVERLAPPED record for a read at a 64-bit offset.
 inline Win32::OVERLAPPED At(std::uint64_t offset, Win32::HANDLE event = nullptr)
@@ -67,21 +68,16 @@ inline Win32::OVERLAPPED At(std::uint64_t offset, Win32::HANDLE event = nullptr)
 // The whole file read through CreateFileA and overlapped ReadFile, or "<error N>".
 inline std::string ReadWhole(const std::string& path)
 {
-    Win32::HANDLE file = OpenForReading(path);
-    if (file == Win32::INVALID_HANDLE_VALUE) return "<error " + std::to_string(Win32::GetLastError()) + ">";
+    ScopedHandle file(OpenForReading(path));
+    if (file.get() == Win32::INVALID_HANDLE_VALUE) return "<error " + std::to_string(Win32::GetLastError()) + ">";
     std::string content;
     char buffer[4096];
-    for (;;) {
-        Win32::OVERLAPPED overlapped = At(content.size());
-        Win32::DWORD bytes = 0;
-        if (!Win32::ReadFile(file, buffer, sizeof(buffer), &bytes, &overlapped)) break;
-        if (bytes == 0) {
-            ADD_FAILURE() << "a read at the end of " << path << " succeeded";
-            break;
-        }
+    Win32::DWORD bytes = 0;
+    Win32::SetLastError(0);
+    for (Win32::OVERLAPPED at = At(0); Win32::ReadFile(file.get(), buffer, sizeof(buffer), &bytes, &at) && bytes > 0;
+         at = At(content.size()))
         content.append(buffer, bytes);
-    }
-    Win32::CloseHandle(file);
+    EXPECT_EQ(Win32::GetLastError(), Win32::kErrorHandleEof) << path;
     return content;
 }
 
@@ -93,43 +89,39 @@ inline std::string Pattern(std::size_t size)
     return bytes;
 }
 
-// Makes a (sparse) file of the given size, then writes bytes at an offset inside it.
-inline void MakeSparseFile(const std::string& path, std::uint64_t size)
+// Makes a sparse file of the given size and writes bytes at offsets inside it.
+inline void MakeSparseFile(const std::string& path, std::uint64_t size,
+                           const std::vector<std::pair<std::uint64_t, std::string>>& writes = {})
 {
     { std::ofstream create(path, std::ios::binary); }
     std::filesystem::resize_file(path, size);
-}
-inline void WriteAt(const std::string& path, std::uint64_t offset, const std::string& bytes)
-{
     std::fstream file(path, std::ios::binary | std::ios::in | std::ios::out);
-    file.seekp(static_cast<std::streamoff>(offset));
-    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    ASSERT_TRUE(file.good()) << "cannot write at " << offset << " in " << path;
+    for (const auto& [offset, bytes] : writes) file.seekp(static_cast<std::streamoff>(offset)).write(bytes.data(), bytes.size());
+    ASSERT_TRUE(file.good()) << path;
 }
 
 struct Found {
     std::string name;
     Win32::DWORD attributes;
     std::uint64_t size;
+    bool operator==(const Found&) const = default;
+    friend std::ostream& operator<<(std::ostream& out, const Found& f) { return out << f.name << ' ' << f.attributes << ' ' << f.size; }
 };
 
-// Every entry a directory search returns, in order. The search must end with
-// ERROR_NO_MORE_FILES and close cleanly. When FindFirstFileA fails, the list is empty and
-// *error holds its last error (0 otherwise).
-inline std::vector<Found> FindAll(const std::string& pattern, Win32::DWORD* error = nullptr)
+// Every entry a directory search returns, in order, or one named "<error N>" when the
+// search cannot start. It must end with ERROR_NO_MORE_FILES and close cleanly. With a level,
+// the search starts with FindFirstFileExA asking for directories only.
+inline std::vector<Found> FindAll(const std::string& pattern, int level = -1)
 {
-    std::vector<Found> found;
     Win32::WIN32_FIND_DATAA data{};
     Win32::SetLastError(0);
-    Win32::HANDLE search = Win32::FindFirstFileA(pattern.c_str(), &data);
-    if (error) *error = 0;
-    if (search == Win32::INVALID_HANDLE_VALUE) {
-        if (error) *error = Win32::GetLastError();
-        return found;
-    }
+    Win32::HANDLE search = level < 0 ? Win32::FindFirstFileA(pattern.c_str(), &data)
+                                     : Win32::FindFirstFileExA(pattern.c_str(), static_cast<Win32::FINDEX_INFO_LEVELS>(level), &data,
+                                                               Win32::FindExSearchLimitToDirectories, nullptr, 0);
+    if (search == Win32::INVALID_HANDLE_VALUE) return {{"<error " + std::to_string(Win32::GetLastError()) + ">", 0, 0}};
+    std::vector<Found> found;
     do {
-        found.push_back({data.cFileName, data.dwFileAttributes,
-                         (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow});
+        found.push_back({data.cFileName, data.dwFileAttributes, (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow});
     } while (Win32::FindNextFileA(search, &data));
     EXPECT_EQ(Win32::GetLastError(), Win32::kErrorNoMoreFiles) << pattern;
     EXPECT_TRUE(Win32::FindClose(search));
@@ -144,30 +136,18 @@ inline std::vector<std::string> Names(const std::vector<Found>& found)
 }
 
 // Makes a directory the current one for a scope.
-class ScopedCurrentDirectory {
-public:
-    explicit ScopedCurrentDirectory(const std::filesystem::path& directory) : mPrevious(std::filesystem::current_path())
-    {
-        std::filesystem::current_path(directory);
-    }
+struct ScopedCurrentDirectory {
+    explicit ScopedCurrentDirectory(const std::filesystem::path& directory) { std::filesystem::current_path(directory); }
     ~ScopedCurrentDirectory()
     {
         std::error_code ignored;
-        std::filesystem::current_path(mPrevious, ignored);
+        std::filesystem::current_path(previous, ignored);
     }
-    ScopedCurrentDirectory(const ScopedCurrentDirectory&) = delete;
-    ScopedCurrentDirectory& operator=(const ScopedCurrentDirectory&) = delete;
-
-private:
-    std::filesystem::path mPrevious;
+    std::filesystem::path previous = std::filesystem::current_path();
 };
 
-// True when this process can read (or write) a file in spite of its permission bits, as
-// the superuser can; tests of permission failures skip then.
-inline bool CanStillRead(const std::string& path) { return std::ifstream(path, std::ios::binary).is_open(); }
-inline bool CanStillWrite(const std::string& path)
-{
-    return std::ofstream(path, std::ios::binary | std::ios::app).is_open();
-}
+// True when this process can write a file in spite of its permission bits, as the
+// superuser can; checks of permission failures are skipped then.
+inline bool CanStillWrite(const std::string& path) { return std::ofstream(path, std::ios::binary | std::ios::app).is_open(); }
 
 }  // namespace PlatformTest

@@ -1,30 +1,18 @@
 #include <cerrno>
-#include <filesystem>
-#include <string>
-#include <vector>
 
-#include <gtest/gtest.h>
-
-#include "platform/Win32.h"
 #include "reader/ArchiveManager.h"
-#include "support/LogCapture.h"
-#include "support/PlatformFaults.h"
-#include "support/TempDir.h"
 #include "writer/ArchiveIndex.h"
-#include "writer/ByteOrder.h"
+
+#include "ReaderTestSupport.h"
 
 using namespace Tarn::VELL::Reader;
-using TarnTest::LogCapture;
-using TarnTest::TempDir;
+using namespace ReaderTest;
 using Texts = std::vector<std::string>;
-namespace W = Tarn::VELL::Writer;
-namespace fs = std::filesystem;
 
 namespace {
 
 const std::string kLoad = "Tarn::VELL::Reader::ArchiveVersionManager::LoadArchiveFile: ";
 const std::string kCreate = "Tarn::VELL::Reader::ArchiveVersionManager::Create: ";
-const std::string kGet = "Tarn::VELL::Reader::ArchiveManager::GetVersionManager: ";
 const std::string kBadIndex = "Tarn::VELL::Reader::ArchiveFile::Read: Incorrect magic value or version, invalid archive ";
 
 std::string ArchiveDir(const TempDir& root, const std::string& project = "Game", const std::string& version = "0.0.0.1")
@@ -41,12 +29,6 @@ std::string WriteArchive(const TempDir& root, const std::string& dir, const std:
 
 std::string Index(const std::vector<W::IndexEntry>& entries) { return W::BuildArchiveIndex(entries); }
 
-std::string Patched(std::string bytes, size_t offset, uint32_t value)
-{
-    W::StoreU32(bytes, offset, value);
-    return bytes;
-}
-
 struct Found {
     bool found;
     std::string dataFile;
@@ -61,22 +43,16 @@ Found Find(const ArchiveVersionManager& manager, const char* path)
     return f;
 }
 
-int gDeletes = 0;
-Win32::BOOL CountingDelete(Win32::LPCSTR path)
-{
-    ++gDeletes;
-    return Win32::DefaultCalls().DeleteFileA(path);
-}
+int gDeletes = 0, gErrno = 0;
 
-int gErrno = 0;
-FILE* FailOpen(const char*, const char*, int)
+void CountDeletes()
 {
-    errno = gErrno;
-    Win32::SetLastError(gErrno == 13 ? Win32::kErrorAccessDenied : Win32::kErrorTooManyOpenFiles);
-    return nullptr;
+    gDeletes = 0;
+    Win32::gCalls.DeleteFileA = [](Win32::LPCSTR path) {
+        ++gDeletes;
+        return Win32::DefaultCalls().DeleteFileA(path);
+    };
 }
-
-size_t FailRead(void*, size_t, size_t, FILE*) { return 0; }
 
 }  // namespace
 
@@ -84,34 +60,29 @@ TEST(ArchiveManager, DeletesIndexWithUnusableContentButKeepsDataFile)
 {
     enum Kind { Content, ZeroSized, Kept };
     const std::string good = Index({{"x", 0, 4}});  // path record at 48
-    const struct {
-        Kind kind;
-        std::string index;
-    } cases[] = {
+    const std::pair<Kind, std::string> cases[] = {
         {Content, Patched(good, 0, 0x12345678)}, {Content, Patched(good, 4, 2)}, {Content, Patched(good, 20, 9)},
         {Content, Patched(good, 48, 400)},       {ZeroSized, Index({})},         {ZeroSized, Index({{"y", 0, 0}, {"z", 0, 0}})},
         {Kept, Index({{"y", 0, 0x80000000}, {"z", 0, 0x80000000}})},
     };
-    for (const auto& c : cases) {
+    for (const auto& [kind, index] : cases) {
         TempDir root;
         const std::string dir = ArchiveDir(root);
         WriteArchive(root, dir, "good.olm", good);
-        const std::string bad = WriteArchive(root, dir, "bad.olm", c.index);
+        const std::string bad = WriteArchive(root, dir, "bad.olm", index);
         ArchiveManager archives;
         LogCapture log;
         ArchiveVersionManager* manager = archives.GetVersionManager(root.Path().c_str(), "Game", 1);
         ASSERT_NE(manager, nullptr) << log.Dump();
-        EXPECT_EQ(manager->Archives().size(), c.kind == Kept ? 2u : 1u);
+        EXPECT_EQ(manager->Archives().size(), kind == Kept ? 2u : 1u);
         EXPECT_EQ(Find(*manager, "X"), (Found{true, dir + "/good.olm.dat", 0, 4}));
-        EXPECT_EQ(fs::exists(bad), c.kind == Kept) << bad;
+        EXPECT_EQ(fs::exists(bad), kind == Kept) << bad;
         EXPECT_TRUE(fs::exists(bad + ".dat"));
         const Texts expected[] = {{kBadIndex + bad, kLoad + "Failed to open " + bad + ", archive will be deleted and ignored"},
                                   {kLoad + "Zero sized archive " + bad + " will be deleted and ignored"},
                                   {}};
-        EXPECT_EQ(log.Texts(1), expected[c.kind]);
-        if (c.kind != Kept) {
-            EXPECT_TRUE(TarnTest::Logged(log, 1, LogCapture::kErrorTags, expected[c.kind].back()));
-        }
+        EXPECT_EQ(log.Texts(1), expected[kind]);
+        EXPECT_TRUE(kind == Kept || TarnTest::Logged(log, 1, LogCapture::kErrorTags, expected[kind].back()));
     }
 }
 
@@ -124,12 +95,16 @@ TEST(ArchiveManager, KeepsAnIndexThatCannotBeRead)
         {
             TarnTest::ScopedCalls calls;
             gErrno = fault;
-            if (fault == 5)
-                Win32::gCalls.fread = FailRead;
-            else
-                Win32::gCalls._fsopen = FailOpen;
-            Win32::gCalls.DeleteFileA = CountingDelete;
-            gDeletes = 0;
+            if (fault == 5) {
+                Win32::gCalls.fread = [](void*, size_t, size_t, FILE*) -> size_t { return 0; };
+            } else {
+                Win32::gCalls._fsopen = [](const char*, const char*, int) -> FILE* {
+                    errno = gErrno;
+                    Win32::SetLastError(gErrno == 13 ? Win32::kErrorAccessDenied : Win32::kErrorTooManyOpenFiles);
+                    return nullptr;
+                };
+            }
+            CountDeletes();
             LogCapture log;
             EXPECT_EQ(archives.GetVersionManager(root.Path().c_str(), "Game", 1), nullptr);
             EXPECT_TRUE(log.InOrder({"Tarn::VELL::Reader::ArchiveFile::Read: Failed to read our archive directory",
@@ -144,21 +119,36 @@ TEST(ArchiveManager, KeepsAnIndexThatCannotBeRead)
     }
 }
 
-TEST(ArchiveManager, FirstArchiveInDirectoryOrderWinsForAPathHeldTwice)
+TEST(ArchiveVersionManager, FindGivesTheFirstArchiveInDirectoryOrderAndRefusesEmptyPaths)
 {
     // The directory lists names in the order of their upper-case forms: A, b, _a.
     TempDir root;
     const std::string dir = ArchiveDir(root);
-    WriteArchive(root, dir, "_a.olm", Index({{"x", 1, 1}, {"y", 1, 1}, {"z", 1, 1}}));
+    WriteArchive(root, dir, "_a.olm", Index({{"x", 1, 1}, {"y", 1, 1}, {"DATA/z.txt", 1, 1}}));
     WriteArchive(root, dir, "b.olm", Index({{"x", 2, 2}, {"y", 2, 2}}));
     WriteArchive(root, dir, "A.olm", Index({{"x", 3, 3}}));
-    ArchiveManager archives;
-    ArchiveVersionManager* manager = archives.GetVersionManager(root.Path().c_str(), "Game", 1);
+    auto manager = ArchiveVersionManager::Create(dir);
     ASSERT_NE(manager, nullptr);
     EXPECT_EQ(manager->Archives().size(), 3u);
+    LogCapture log;
     EXPECT_EQ(Find(*manager, "x"), (Found{true, dir + "/A.olm.dat", 3, 3}));
     EXPECT_EQ(Find(*manager, "y"), (Found{true, dir + "/b.olm.dat", 2, 2}));
-    EXPECT_EQ(Find(*manager, "Z"), (Found{true, dir + "/_a.olm.dat", 1, 1}));
+    EXPECT_EQ(Find(*manager, "data/Z.TXT"), (Found{true, dir + "/_a.olm.dat", 1, 1}));
+    const std::string find = "Tarn::VELL::Reader::ArchiveVersionManager::Find: ";
+    EXPECT_EQ(Find(*manager, "DATA/b.txt"), (Found{false, "", 0, 0}));
+    EXPECT_TRUE(TarnTest::Logged(log, 0, LogCapture::kTraceTags, find + "Failed to find file <DATA/b.txt>"));
+    EXPECT_EQ(Find(*manager, ""), (Found{false, "", 0, 0}));
+    EXPECT_TRUE(log.InOrder({find + "Empty name", find + "Failed to find file <>"}));
+    EXPECT_EQ(log.Texts(1), Texts{find + "Empty name"});
+
+    // An empty index path is refused before anything could be deleted.
+    TarnTest::ScopedCalls calls;
+    CountDeletes();
+    log.Clear();
+    EXPECT_EQ(ArchiveVersionManager::LoadArchiveFile(""), nullptr);
+    EXPECT_EQ(ArchiveVersionManager::LoadArchiveFile(nullptr), nullptr);
+    EXPECT_EQ(log.Texts(1), (Texts{kLoad + "Empty file name", kLoad + "Empty file name"}));
+    EXPECT_EQ(gDeletes, 0);
 }
 
 TEST(ArchiveManager, ReportsADirectoryWithoutArchivesOnEveryRequestAndRemembersNothing)
@@ -166,7 +156,9 @@ TEST(ArchiveManager, ReportsADirectoryWithoutArchivesOnEveryRequestAndRemembersN
     TempDir root;
     const std::string dir = ArchiveDir(root, "Game", "1.2.3.4");
     const std::string none = kCreate + "No valid archive files were found in the directory: " + dir + "/*.olm";
-    const std::string failed = kGet + "Failed to create file system manager for project \"Game\" and release 1.2.3.4";
+    const std::string failed = "Tarn::VELL::Reader::ArchiveManager::GetVersionManager: Failed to create file system manager for "
+                               "project \"Game\" and release 1.2.3.4";
+    fs::create_directories(dir + "/x.olm");  // a subdirectory named like an index is no index
     ArchiveManager archives;
     LogCapture log;
     EXPECT_EQ(archives.GetVersionManager(root.Path().c_str(), "Game", 0x01020304), nullptr);
@@ -184,6 +176,8 @@ TEST(ArchiveManager, ReportsADirectoryWithoutArchivesOnEveryRequestAndRemembersN
     ArchiveVersionManager* manager = archives.GetVersionManager(root.Path().c_str(), "Game", 0x01020304);
     ASSERT_NE(manager, nullptr);
     EXPECT_EQ(manager->Directory(), dir);
+    EXPECT_EQ(manager->Archives().size(), 1u);
+    EXPECT_TRUE(fs::is_directory(dir + "/x.olm"));
 }
 
 TEST(ArchiveManager, CachesOneManagerPerExactProjectNameAndVersion)
@@ -206,46 +200,4 @@ TEST(ArchiveManager, CachesOneManagerPerExactProjectNameAndVersion)
     EXPECT_EQ(archives.GetVersionManager(rootPath.c_str(), "Game", 2), nullptr);
     EXPECT_EQ(log.Count(kCreate + "(" + ArchiveDir(root) + ")"), 1u);
     EXPECT_EQ(log.Count(kCreate + "(" + ArchiveDir(root, "GAME") + ")"), 1u);
-}
-
-TEST(ArchiveManager, SkipsASubdirectoryNamedLikeAnIndex)
-{
-    TempDir root;
-    const std::string dir = ArchiveDir(root);
-    fs::create_directories(dir + "/x.olm");
-    LogCapture log;
-    EXPECT_EQ(ArchiveVersionManager::Create(dir), nullptr);
-    EXPECT_EQ(log.Texts(1), Texts{kCreate + "No valid archive files were found in the directory: " + dir + "/*.olm"});
-    WriteArchive(root, dir, "y.olm", Index({{"x", 0, 1}}));
-    auto manager = ArchiveVersionManager::Create(dir);
-    ASSERT_NE(manager, nullptr);
-    EXPECT_EQ(manager->Archives().size(), 1u);
-    EXPECT_TRUE(fs::is_directory(dir + "/x.olm"));
-}
-
-TEST(ArchiveVersionManager, FindGivesTheDataFileAndEmptyPathsAreRefused)
-{
-    TempDir root;
-    const std::string dir = ArchiveDir(root);
-    WriteArchive(root, dir, "x.olm", Index({{"DATA/a.txt", 6, 4}}));
-    auto manager = ArchiveVersionManager::Create(dir);
-    ASSERT_NE(manager, nullptr);
-    const std::string find = "Tarn::VELL::Reader::ArchiveVersionManager::Find: ";
-    LogCapture log;
-    EXPECT_EQ(Find(*manager, "data/A.TXT"), (Found{true, dir + "/x.olm.dat", 6, 4}));
-    EXPECT_EQ(Find(*manager, "DATA/b.txt"), (Found{false, "", 0, 0}));
-    EXPECT_TRUE(TarnTest::Logged(log, 0, LogCapture::kTraceTags, find + "Failed to find file <DATA/b.txt>"));
-    EXPECT_EQ(Find(*manager, ""), (Found{false, "", 0, 0}));
-    EXPECT_TRUE(log.InOrder({find + "Empty name", find + "Failed to find file <>"}));
-    EXPECT_EQ(log.Texts(1), Texts{find + "Empty name"});
-
-    // An empty index path is refused before anything could be deleted.
-    TarnTest::ScopedCalls calls;
-    gDeletes = 0;
-    Win32::gCalls.DeleteFileA = CountingDelete;
-    log.Clear();
-    EXPECT_EQ(ArchiveVersionManager::LoadArchiveFile(""), nullptr);
-    EXPECT_EQ(ArchiveVersionManager::LoadArchiveFile(nullptr), nullptr);
-    EXPECT_EQ(log.Texts(1), (Texts{kLoad + "Empty file name", kLoad + "Empty file name"}));
-    EXPECT_EQ(gDeletes, 0);
 }

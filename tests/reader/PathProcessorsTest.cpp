@@ -1,19 +1,13 @@
-#include <cstdint>
 #include <cstring>
-#include <string>
-#include <vector>
-
-#include <gtest/gtest.h>
 
 #include "CStd/CStd.h"
 #include "reader/PathProcessors.h"
-#include "reader/ProjectListing.h"
-#include "support/LogCapture.h"
+
+#include "ReaderTestSupport.h"
 
 using namespace Tarn::VELL::Reader;
-using Listing = Tarn::VELL::Reader::ProjectListing;
-using TarnTest::LogCapture;
-using TarnTest::LoggedError;
+using namespace ReaderTest;
+using Listing = ProjectListing;
 
 namespace {
 
@@ -26,15 +20,8 @@ struct Tree {
 
     explicit Tree(const char* rootName = "")
     {
-        root.name = rootName;
-        data.name = "data";
-        data.parent = &root;
-        sub.name = "sub";
-        sub.parent = &data;
-        file.name = "a.txt";
-        file.parent = &sub;
-        top.name = "top.bin";
-        top.parent = &root;
+        root.name = rootName, data.name = "data", sub.name = "sub", file.name = "a.txt", top.name = "top.bin";
+        data.parent = &root, sub.parent = &data, file.parent = &sub, top.parent = &root;
     }
 };
 
@@ -48,9 +35,9 @@ std::string NakedFile(std::uint32_t fileType, const char* projectRoot, std::uint
 
 }  // namespace
 
-TEST(EntryPath, JoinsTheNamesBelowTheRootAndGivesTheRootItsOwnName)
+TEST(EntryPath, JoinsTheNamesBelowTheRootUpTo259CharactersAndGivesTheRootItsOwnName)
 {
-    const Tree tree("R"), unnamed;
+    Tree tree("R"), unnamed;
     PathLengthProcessor length;
     WalkPath(&tree.file, length);
     EXPECT_EQ(length.length, 14u);
@@ -58,24 +45,16 @@ TEST(EntryPath, JoinsTheNamesBelowTheRootAndGivesTheRootItsOwnName)
     ASSERT_TRUE(GetEntryPath(&tree.file, buffer));
     EXPECT_STREQ(buffer, "data/sub/a.txt");
     EXPECT_EQ(GetEntryPathString(&tree.top), "top.bin");
-    EXPECT_EQ(GetEntryPathString(&tree.sub), "data/sub");
     EXPECT_EQ(GetEntryPathString(&tree.root), "R");
     EXPECT_EQ(GetEntryPathString(&unnamed.root), "");
     EXPECT_FALSE(GetEntryPath(&tree.file, nullptr));
-}
 
-TEST(EntryPath, FitsTwoHundredFiftyNineCharactersAndRefusesOneMore)
-{
-    Tree tree;
     const std::string directory(200, 'd'), fits(58, 'f'), tooLong(59, 'f');
     tree.data.name = directory.c_str();
     tree.file.parent = &tree.data;
-
     tree.file.name = fits.c_str();
-    char buffer[Tarn::kMaxPath];
     ASSERT_TRUE(GetEntryPath(&tree.file, buffer));
     EXPECT_EQ(std::string(buffer), directory + "/" + fits);
-
     tree.file.name = tooLong.c_str();
     std::memset(buffer, '#', sizeof(buffer));
     EXPECT_FALSE(GetEntryPath(&tree.file, buffer));
@@ -101,12 +80,11 @@ TEST(PathMatching, IgnoresAsciiCaseAndAllowsOneLeadingSlashButNothingElse)
     EXPECT_FALSE(PathMatches(&named.root, ""));
 }
 
-TEST(NakedFilePaths, PlaceEachKindBelowTheProjectDirectoryWithItsVersion)
+TEST(NakedFilePaths, PlaceEachKindBelowTheProjectWithItsVersionAndKeepFoundDataFilesUpTo259Characters)
 {
     LogCapture log;
     const char* project = "R/projects/P";
     EXPECT_EQ(NakedFile(kFileTypeManaged, project, 7, 0x01020304, "data/a.bin"), "R/projects/P/managedfiles/1.2.3.4/data/a.bin");
-    EXPECT_EQ(NakedFile(kFileTypeNaked, project, 7, 0x01020304, "data/a.bin"), "R/projects/P/releases/0.0.0.7/deploy/data/a.bin");
     EXPECT_EQ(NakedFile(kFileTypeArchiveData, project, 7, 0x01020304, "d_000.olm.dat"),
               "R/projects/P/filearchives/1.2.3.4/d_000.olm.dat");
     EXPECT_EQ(NakedFile(kFileTypeArchiveData, project, 7, 0x01020304, "/abs/VELL/d.olm.dat"), "/abs/VELL/d.olm.dat");
@@ -115,35 +93,28 @@ TEST(NakedFilePaths, PlaceEachKindBelowTheProjectDirectoryWithItsVersion)
     // R/projects/P/releases/0.0.0.7/deploy/ takes 37 characters.
     EXPECT_EQ(NakedFile(kFileTypeNaked, project, 7, 0, std::string(222, 'n')).size(), 259u);
     EXPECT_TRUE(log.Texts().empty()) << log.Dump();
-    EXPECT_EQ(NakedFile(kFileTypeNaked, project, 7, 0, std::string(223, 'n')), "<refused>");
-}
 
-TEST(NakedFilePaths, ReportPathsTooLongByKindAndRefuseUnknownKinds)
-{
-    LogCapture log;
-    const std::string name(300, 'n');
-    for (std::uint32_t type : {kFileTypeArchiveData, kFileTypeManaged, kFileTypeNaked})
-        EXPECT_EQ(NakedFile(type, "R/projects/P", 7, 0x01020304, name), "<refused>");
-    EXPECT_TRUE(LoggedError(log, kNakedFileName + "The path is too long: R/projects/P/filearchives/1.2.3.4/" + name));
-    EXPECT_TRUE(LoggedError(log, kNakedFileName + "The path is too long: R/projects/P/managedfiles/1.2.3.4/" + name));
-    EXPECT_TRUE(LoggedError(log, kNakedFileName + "The path is too long: R/projects/P/releases/0.0.0.7/deploy/" + name));
-
+    const std::string name(223, 'n');
+    const std::string tooLong = kNakedFileName + "The path is too long: R/projects/P/";
+    EXPECT_EQ(NakedFile(kFileTypeNaked, project, 7, 0x01020304, name), "<refused>");
+    EXPECT_TRUE(LoggedError(log, tooLong + "releases/0.0.0.7/deploy/" + name));
+    EXPECT_EQ(NakedFile(kFileTypeArchiveData, project, 7, 0x01020304, name + "abcdef"), "<refused>");
+    EXPECT_TRUE(LoggedError(log, tooLong + "filearchives/1.2.3.4/" + name + "abcdef"));
+    EXPECT_EQ(NakedFile(kFileTypeManaged, project, 7, 0x01020304, name + "abcdef"), "<refused>");
+    EXPECT_TRUE(LoggedError(log, tooLong + "managedfiles/1.2.3.4/" + name + "abcdef"));
     log.Clear();
-    EXPECT_EQ(NakedFile(3, "R/projects/P", 7, 7, "a.bin"), "<refused>");
+    EXPECT_EQ(NakedFile(3, project, 7, 7, "a.bin"), "<refused>");
     EXPECT_EQ(log.Texts(), std::vector<std::string>{kNakedFileName + "Invalid file type."});
-}
 
-TEST(ArchiveDataPaths, KeepTheFoundPathWithSlashesUpToTwoHundredFiftyNineCharacters)
-{
-    LogCapture log;
+    // A data file's path as found is kept, with slashes, and must fit as well.
+    log.Clear();
     char out[Tarn::kMaxPath];
     ASSERT_TRUE(BuildArchiveDataPath(out, "VELL/projects/P", 1, "VELL\\projects\\P\\filearchives\\0.0.0.1\\d_000.olm.dat"));
     EXPECT_STREQ(out, "VELL/projects/P/filearchives/0.0.0.1/d_000.olm.dat");
     ASSERT_TRUE(BuildArchiveDataPath(out, "VELL/projects/P", 1, std::string(259, 'p').c_str()));
     EXPECT_EQ(std::strlen(out), 259u);
     EXPECT_TRUE(log.Texts().empty()) << log.Dump();
-
-    const std::string tooLong(260, 'p');
-    EXPECT_FALSE(BuildArchiveDataPath(out, "VELL/projects/P", 1, tooLong.c_str()));
-    EXPECT_TRUE(LoggedError(log, kNakedFileName + "The path is too long: VELL/projects/P/filearchives/0.0.0.1/" + tooLong));
+    EXPECT_FALSE(BuildArchiveDataPath(out, "VELL/projects/P", 1, std::string(260, 'p').c_str()));
+    EXPECT_TRUE(
+        LoggedError(log, kNakedFileName + "The path is too long: VELL/projects/P/filearchives/0.0.0.1/" + std::string(260, 'p')));
 }

@@ -1,24 +1,11 @@
 #include <cstdio>
-#include <filesystem>
-#include <string>
-#include <vector>
 
-#include <gtest/gtest.h>
-
-#include "platform/Win32.h"
-#include "reader/ReleaseManifest.h"
-#include "support/LogCapture.h"
-#include "support/PlatformFaults.h"
-#include "support/TempDir.h"
-#include "writer/ByteOrder.h"
-#include "writer/ProjectWriter.h"
 #include "writer/ReleaseManifest.h"
 
+#include "ReaderTestSupport.h"
+
 namespace R = Tarn::VELL::Reader;
-namespace W = Tarn::VELL::Writer;
-using TarnTest::LogCapture;
-using TarnTest::LoggedError;
-using TarnTest::TempDir;
+using namespace ReaderTest;
 using Names = std::vector<std::string>;
 
 namespace {
@@ -33,12 +20,6 @@ std::string Raw(const std::vector<W::ManifestDirectory>& dirs, const std::vector
     std::vector<W::ManifestFile> files;
     for (uint32_t name : fileNames) files.push_back({name, 0, {}, 0, 0});
     return W::BuildRawManifest(W::kManifestFormatV2, projectName, 0x01020304, dirs, files, strings);
-}
-
-std::string Patched(std::string bytes, size_t offset, uint32_t value)
-{
-    W::StoreU32(bytes, offset, value);
-    return bytes;
 }
 
 // Every entry the tree reaches, depth first, in table order; directories end with '/'. Shows
@@ -80,17 +61,13 @@ Names Tables(const R::ReleaseManifest& m)
 
 TEST(ReleaseManifest, BothRecordLayoutsOfOneTreeGiveTheSameTables)
 {
-    W::FileSpec sound;
-    sound.path = "DATA/Sounds/boom.wav";
-    sound.content = "wave";
-    sound.storage = W::Storage::Managed;
-    sound.version = 0x00010001;
+    FileSpec sound = Item("DATA/Sounds/boom.wav", "wave", Storage::Managed, Compression::Stored, 0x00010001);
     sound.checksum = {0xA5, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 0x5A};
-    W::ProjectRelease release("Game", 0x00010203);
+    ProjectRelease release("Game", 0x00010203);
     release.Add(sound)
-        .Add("DATA/Characters/hero.dds", "texture", W::Storage::Archived, W::Compression::Lzma)
-        .Add("DATA/Characters/Villain.dds", "texture 2", W::Storage::Archived, W::Compression::Stored)
-        .Add("readme.txt", "hello", W::Storage::Naked);
+        .Add("DATA/Characters/hero.dds", "texture", Storage::Archived, Compression::Lzma)
+        .Add("DATA/Characters/Villain.dds", "texture 2", Storage::Archived, Compression::Stored)
+        .Add("readme.txt", "hello", Storage::Naked);
     TempDir dir;
     const std::string current = dir.Write("current", release.BuildManifest());
     const std::string old = dir.Write("old", release.SetFormatVersion(W::kManifestFormatV1).BuildManifest());
@@ -139,8 +116,6 @@ TEST(ReleaseManifest, RefusesShortTruncatedOrForeignFilesWithTheirOwnMessage)
         std::string bytes, message;
     } cases[] = {
         {valid.substr(0, 7), kHeader},
-        {valid.substr(0, 8), kTruncated},
-        {valid.substr(0, 31), kTruncated},
         {Patched(valid, 16, 2), kTruncated},
         {Patched(valid, 16, 0x40000001), kTruncated},  // 20 bytes per directory wraps to one
         {Patched(valid, 40, 2), kTruncated},
@@ -166,28 +141,24 @@ TEST(ReleaseManifest, RefusesShortTruncatedOrForeignFilesWithTheirOwnMessage)
     }
 }
 
-TEST(ReleaseManifest, LoadsTheSmallestManifest)
+TEST(ReleaseManifest, TakesStringsFromTheDeclaredStringDataOnly)
 {
     TempDir dir;
-    const std::string path = dir.Write("m", Raw({}, {}, {}));
-    ASSERT_EQ(std::filesystem::file_size(path), 32u);
-    auto m = R::ReleaseManifest::Load(path.c_str());
+    const std::string smallest = dir.Write("m", Raw({}, {}, {}));
+    ASSERT_EQ(std::filesystem::file_size(smallest), 32u);
+    auto m = R::ReleaseManifest::Load(smallest.c_str());
     ASSERT_TRUE(m && m->IsValid());
     EXPECT_EQ(m->DirectoryCount() + m->FileCount() + m->StringCount(), 0u);
     EXPECT_EQ(m->ProjectName(), nullptr);
-}
 
-TEST(ReleaseManifest, TakesStringsFromTheDeclaredStringDataOnly)
-{
     // Strings "P", "", "f" take 5 bytes; the string header is at 80.
     const std::string base = Raw({{1, 0, 0, 0, 1}}, {2}, {"P", "", "f"});
     const std::string unterminated = Patched(base + "tail", 84, 9);
     const std::string trailing = Patched(base + std::string("extra\0more\0", 11), 80, 0xFFFFFFFF);  // a huge count hint
-    TempDir dir;
     for (const std::string& bytes : {unterminated, trailing}) {
         const std::string path = dir.Write("m", bytes);
         LogCapture log;
-        auto m = R::ReleaseManifest::Load(path.c_str());
+        m = R::ReleaseManifest::Load(path.c_str());
         ASSERT_TRUE(m) << log.Dump();
         EXPECT_EQ(m->StringCount(), 3u);
         EXPECT_STREQ(m->String(2), "f");

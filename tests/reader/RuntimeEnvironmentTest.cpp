@@ -1,23 +1,14 @@
 // The runtime environment: what it takes from a directory's path (content root, kind, name,
 // release version), what it builds from the release on disk, and how it looks paths up.
-#include <string>
-#include <vector>
-
-#include <gtest/gtest.h>
+#include <tuple>
 
 #include "reader/ListingSearch.h"
 #include "reader/RuntimeEnvironment.h"
-#include "support/LogCapture.h"
-#include "support/TempDir.h"
-#include "writer/ProjectWriter.h"
+
+#include "ReaderTestSupport.h"
 
 using namespace Tarn::VELL::Reader;
-using Tarn::VELL::Writer::Compression;
-using Tarn::VELL::Writer::ProjectRelease;
-using Tarn::VELL::Writer::Storage;
-using TarnTest::LogCapture;
-using TarnTest::LoggedError;
-using TarnTest::TempDir;
+using namespace ReaderTest;
 
 namespace {
 
@@ -28,21 +19,6 @@ const std::string kListing = "Tarn::VELL::Reader::`anonymous-namespace'::CreateL
 const std::string kNoProjectInformation =
     kCreate + "VELL runtime environment creation failed because it was unable to get the project information.";
 
-// tmp/VELL/projects/client/releases/0.0.0.118 with an archived and a naked file.
-struct ClientLayout {
-    TempDir dir;
-    std::string root = (dir.Path() / "VELL").string();
-    std::string deploy = root + "/projects/client/releases/0.0.0.118/deploy";
-
-    ClientLayout()
-    {
-        ProjectRelease("client", 0x76)
-            .Add("DATA/x.dds", std::string(3000, 'x'), Storage::Archived, Compression::Zlib)
-            .Add("DATA/Sub/y.txt", "why", Storage::Naked)
-            .Write(root);
-    }
-};
-
 std::string Replace(std::string text, char from, const std::string& to)
 {
     std::string out;
@@ -52,96 +28,34 @@ std::string Replace(std::string text, char from, const std::string& to)
 
 }  // namespace
 
-TEST(RuntimeEnvironment, TakesRootKindNameAndVersionFromAProjectDeployDirectory)
-{
-    // Nothing lies under D:/Game/VELL here, so the environment is created without a listing.
-    const char* spellings[] = {
-        "D:/Game/VELL/projects/client/releases/0.0.0.118/deploy",
-        "D:\\Game\\VELL\\projects\\client\\releases\\0.0.0.118\\deploy",
-        "D:\\Game\\\\VELL//projects\\client\\\\releases//0.0.0.118\\deploy\\\\",
-    };
-    for (const char* directory : spellings) {
-        SCOPED_TRACE(directory);
-        LogCapture log;
-        auto environment = RuntimeEnvironment::Create(directory);
-        ASSERT_NE(environment, nullptr) << log.Dump();
-        EXPECT_EQ(environment->Root(), "D:/Game/VELL");
-        EXPECT_EQ(environment->Type(), ProjectType::Project);
-        EXPECT_EQ(environment->Name(), "client");
-        EXPECT_EQ(environment->Version(), 0x76u);
-        EXPECT_EQ(environment->DeployDirectory(), "D:/Game/VELL/projects/client/releases/0.0.0.118/deploy");
-        EXPECT_TRUE(environment->GetListings().empty());
-        EXPECT_EQ(environment->FindEntry("DATA/x.dds").first, nullptr);
-        EXPECT_TRUE(TarnTest::Logged(log, VELL_LOG_OKAY, LogCapture::kInfoTags,
-                                     kCreate + "Creating VELL runtime environment: VELL root directory = \"D:/Game/VELL\""));
-        EXPECT_TRUE(LoggedError(log, kListing + "Failure to load project manifest "
-                                                "\"D:/Game/VELL/projects/client/releases/0.0.0.118/releasemanifest\"."));
-    }
-}
-
-TEST(RuntimeEnvironment, FindsEntriesOfItsListingIgnoringCaseButNotBehindALeadingSlash)
-{
-    ClientLayout layout;
-    LogCapture log;
-    auto environment = RuntimeEnvironment::Create(Replace(layout.deploy, '/', "\\").c_str());
-    ASSERT_NE(environment, nullptr) << log.Dump();
-    EXPECT_EQ(environment->Root(), layout.root);
-    ASSERT_EQ(environment->GetListings().size(), 1u);
-    const ProjectListing* listing = environment->GetListings()[0].get();
-    EXPECT_STREQ(listing->ProjectName(), "client");
-
-    const auto found = environment->FindEntry("DATA/x.dds");
-    EXPECT_EQ(found.first, listing);
-    ASSERT_NE(found.second, nullptr);
-    EXPECT_STREQ(found.second->name, "x.dds");
-    EXPECT_EQ(environment->FindEntry("data/X.DDS"), found);
-    EXPECT_EQ(environment->FindEntry("DATA/SUB/Y.TXT").first, listing);
-
-    const auto directory = environment->FindEntry("Data");
-    EXPECT_TRUE(directory.second != nullptr && listing->IsDirectory(directory.second));
-
-    for (const char* absent : {"/DATA/x.dds", "x.dds", "DATA/x.dds/more", "DATA/x.dd", "DATA\\x.dds", "Other/DATA/x.dds"})
-        EXPECT_EQ(environment->FindEntry(absent), (RuntimeEnvironment::Found{nullptr, nullptr})) << absent;
-    EXPECT_TRUE(log.Texts(VELL_LOG_WARN).empty()) << log.Dump();
-}
-
 TEST(RuntimeEnvironment, ReadsTheKindFromTheLastKeywordProjectsFirst)
 {
-    struct Case {
-        const char* path;
-        ProjectType type;
-        const char* name;
-        std::uint32_t version;
+    using P = ProjectType;
+    const std::tuple<const char*, ProjectType, const char*, std::uint32_t> cases[] = {
+        {"D:/Game/VELL/solutions/main/releases/0.0.0.9/deploy", P::Solution, "main", 9},
+        {"D:/VELL/projects/old/releases/0.0.0.1/projects/new/releases/0.0.1.2/deploy", P::Project, "new", 0x102},
+        {"D:/VELL/solutions/s/releases/1.0.0.0/projects/p/releases/0.0.0.3", P::Project, "p", 3},
+        {"D:/VELL/projects/p/releases/0.0.0.4/solutions/s/releases/2.0.0.0", P::Project, "p", 4},
+        {"D:/VELL/projects/p/other/releases/255.1.2.3/x", P::Project, "p", 0xFF010203},
+        {"D:/VELL/projects/prereleases/releases/0.0.0.7/deploy", P::Project, "prereleases", 7},
+        {"D:/VELL/solutions/releases/releases/1.0.0.0", P::Solution, "releases", 0x01000000},
     };
-    const Case cases[] = {
-        {"D:/Game/VELL/solutions/main/releases/0.0.0.9/deploy", ProjectType::Solution, "main", 9},
-        {"D:/VELL/projects/old/releases/0.0.0.1/projects/new/releases/0.0.1.2/deploy", ProjectType::Project, "new", 0x102},
-        {"D:/VELL/solutions/s/releases/1.0.0.0/projects/p/releases/0.0.0.3", ProjectType::Project, "p", 3},
-        {"D:/VELL/projects/p/releases/0.0.0.4/solutions/s/releases/2.0.0.0", ProjectType::Project, "p", 4},
-        {"D:/VELL/projects/p/other/releases/255.1.2.3/x", ProjectType::Project, "p", 0xFF010203},
-        {"D:/VELL/projects/prereleases/releases/0.0.0.7/deploy", ProjectType::Project, "prereleases", 7},
-        {"D:/VELL/solutions/releases/releases/1.0.0.0", ProjectType::Solution, "releases", 0x01000000},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.path);
-        ProjectType type = ProjectType::Solution;
+    for (const auto& [path, expectedType, expectedName, expectedVersion] : cases) {
+        ProjectType type = P::Solution == expectedType ? P::Project : P::Solution;
         std::string name;
         std::uint32_t version = 0;
-        ASSERT_TRUE(GetProjectTypeNameAndVersion(c.path, type, name, version));
-        EXPECT_EQ(type, c.type);
-        EXPECT_EQ(name, c.name);
-        EXPECT_EQ(version, c.version);
+        ASSERT_TRUE(GetProjectTypeNameAndVersion(path, type, name, version)) << path;
+        EXPECT_EQ(type, expectedType) << path;
+        EXPECT_EQ(name, expectedName) << path;
+        EXPECT_EQ(version, expectedVersion) << path;
     }
 }
 
 TEST(RuntimeEnvironment, RefusesADirectoryWithoutKindNameOrValidRelease)
 {
     const std::string failed = "Failed to determine name and version from the path ";
-    struct Case {
-        const char* directory;
-        std::vector<std::string> messages;  // warnings and errors, in order
-    };
-    const Case cases[] = {
+    // Each directory with its warnings and errors, in order.
+    const std::pair<const char*, std::vector<std::string>> cases[] = {
         {"D:/Game/VELL/projects/", {kType + "Incomplete path: D:/Game/VELL/projects/"}},
         {"D:\\Game\\VELL\\solutions\\", {kType + "Incomplete path: D:/Game/VELL/solutions/"}},
         {"D:/Game/VELL/projects/client", {kType + failed + "D:/Game/VELL/projects/client"}},
@@ -154,35 +68,16 @@ TEST(RuntimeEnvironment, RefusesADirectoryWithoutKindNameOrValidRelease)
          {kType + "Did not find keywords \"projects\" or \"solutions\" in path D:/Game/VELL/Projects/client/releases/0.0.0.1"}},
         {nullptr, {kType + "Did not find keywords \"projects\" or \"solutions\" in path "}},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.directory ? c.directory : "(null)");
+    for (const auto& [directory, messages] : cases) {
+        SCOPED_TRACE(directory ? directory : "(null)");
         LogCapture log;
-        EXPECT_EQ(RuntimeEnvironment::Create(c.directory), nullptr);
-        std::vector<std::string> expected = c.messages;
+        EXPECT_EQ(RuntimeEnvironment::Create(directory), nullptr);
+        std::vector<std::string> expected = messages;
         expected.push_back(kNoProjectInformation);
         EXPECT_EQ(log.Texts(VELL_LOG_WARN), expected) << log.Dump();
         if (expected.front().find("Did not find keywords") != std::string::npos) {
             EXPECT_TRUE(TarnTest::Logged(log, VELL_LOG_WARN, LogCapture::kErrorTags, expected.front()));
         }
-    }
-}
-
-TEST(RuntimeEnvironment, RefusesAReleaseDirectoryThatDoesNotFit)
-{
-    // The root lies behind the release here, so the release directory below it is longer
-    // than the directory given.
-    for (const char* kind : {"project", "solution"}) {
-        const std::string root = "/" + std::string(200, 'r') + "/" + kind + "s/client/releases/0.0.0.1/VELL";
-        const std::string directory = root + "/";
-        LogCapture log;
-        EXPECT_EQ(RuntimeEnvironment::Create(directory.c_str()), nullptr);
-        EXPECT_EQ(log.Texts(VELL_LOG_WARN),
-                  (std::vector<std::string>{
-                      "Tarn::VELL::Reader::RuntimeEnvironment::CollectProjects: VELL " + std::string(kind) +
-                          " runtime environment project collection failed to build the root folder path: vellRoot=\"" +
-                          root + "\", name=\"client\", version=\"0.0.0.1\".",
-                      kCreate + "VELL runtime environment creation failed because it was unable to collect the projects.",
-                  }));
     }
 }
 
@@ -209,25 +104,62 @@ TEST(RuntimeEnvironment, TakesTheContentRootAtTheLastUpperCaseVell)
         log, kListing + "Failure to load project manifest \"" + lower + "/projects/client/releases/0.0.0.1/releasemanifest\"."));
 }
 
-TEST(RuntimeEnvironment, RefusesADirectoryThatDoesNotFitButNotOneThatNormalisesToFit)
+TEST(RuntimeEnvironment, RefusesDirectoriesThatDoNotFitButNotOneThatNormalisesToFitAndFindsItsEntries)
 {
-    ClientLayout layout;
+    // tmp/VELL/projects/client/releases/0.0.0.118 with an archived and a naked file.
+    const TempDir dir;
+    const std::string root = (dir.Path() / "VELL").string(), deploy = root + "/projects/client/releases/0.0.0.118/deploy";
+    ProjectRelease("client", 0x76)
+        .Add("DATA/x.dds", std::string(3000, 'x'), Storage::Archived, Compression::Zlib)
+        .Add("DATA/Sub/y.txt", "why", Storage::Naked)
+        .Write(root);
     {
         LogCapture log;
-        const std::string tooLong = layout.deploy + "/" + std::string(260, 'a');
+        const std::string tooLong = deploy + "/" + std::string(260, 'a');
         EXPECT_EQ(RuntimeEnvironment::Create(tooLong.c_str()), nullptr);
         EXPECT_EQ(log.Texts(VELL_LOG_WARN), std::vector<std::string>{kNoProjectInformation}) << log.Dump();
     }
-    {
-        // Every separator but the first written forty times over: far beyond 260
-        // characters as given, the same short directory once normalised.
-        const std::string padded = "/" + Replace(layout.deploy.substr(1), '/', std::string(40, '/'));
-        ASSERT_GT(padded.size(), 300u) << padded;
+    // The root lies behind the release here, so the release directory below it is longer
+    // than the directory given.
+    for (const std::string kind : {"project", "solution"}) {
+        const std::string vellRoot = "/" + std::string(200, 'r') + "/" + kind + "s/client/releases/0.0.0.1/VELL";
         LogCapture log;
-        auto environment = RuntimeEnvironment::Create(padded.c_str());
-        ASSERT_NE(environment, nullptr) << log.Dump();
-        EXPECT_EQ(environment->Root(), layout.root);
-        EXPECT_EQ(environment->DeployDirectory(), layout.deploy);
-        EXPECT_EQ(environment->GetListings().size(), 1u);
+        EXPECT_EQ(RuntimeEnvironment::Create((vellRoot + "/").c_str()), nullptr);
+        EXPECT_EQ(log.Texts(VELL_LOG_WARN),
+                  (std::vector<std::string>{
+                      "Tarn::VELL::Reader::RuntimeEnvironment::CollectProjects: VELL " + kind +
+                          " runtime environment project collection failed to build the root folder path: vellRoot=\"" +
+                          vellRoot + "\", name=\"client\", version=\"0.0.0.1\".",
+                      kCreate + "VELL runtime environment creation failed because it was unable to collect the projects.",
+                  }));
     }
+    // Every separator but the first written forty times over, and backslashes: far beyond 260
+    // characters as given, the same short directory once normalised.
+    const std::string padded = "\\" + Replace(deploy.substr(1), '/', std::string(40, '/') + "\\");
+    ASSERT_GT(padded.size(), 300u) << padded;
+    LogCapture log;
+    auto environment = RuntimeEnvironment::Create(padded.c_str());
+    ASSERT_NE(environment, nullptr) << log.Dump();
+    EXPECT_EQ(environment->Root(), root);
+    EXPECT_EQ(environment->DeployDirectory(), deploy);
+    EXPECT_EQ(environment->Type(), ProjectType::Project);
+    EXPECT_EQ(environment->Name(), "client");
+    EXPECT_EQ(environment->Version(), 0x76u);
+    EXPECT_TRUE(TarnTest::Logged(log, VELL_LOG_OKAY, LogCapture::kInfoTags,
+                                 kCreate + "Creating VELL runtime environment: VELL root directory = \"" + root + "\""));
+    ASSERT_EQ(environment->GetListings().size(), 1u);
+
+    // Its entries are found ignoring case, but not behind a leading slash or backslashes.
+    const ProjectListing* listing = environment->GetListings()[0].get();
+    const auto found = environment->FindEntry("DATA/x.dds");
+    EXPECT_EQ(found.first, listing);
+    ASSERT_NE(found.second, nullptr);
+    EXPECT_STREQ(found.second->name, "x.dds");
+    EXPECT_EQ(environment->FindEntry("data/X.DDS"), found);
+    EXPECT_EQ(environment->FindEntry("DATA/SUB/Y.TXT").first, listing);
+    const auto directory = environment->FindEntry("Data");
+    EXPECT_TRUE(directory.second != nullptr && listing->IsDirectory(directory.second));
+    for (const char* absent : {"/DATA/x.dds", "x.dds", "DATA\\x.dds"})
+        EXPECT_EQ(environment->FindEntry(absent), (RuntimeEnvironment::Found{nullptr, nullptr})) << absent;
+    EXPECT_TRUE(log.Texts(VELL_LOG_WARN).empty()) << log.Dump();
 }
