@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
-# Builds TarnVellIO and runs its demo ("demo") or every test ("test", the default).
+# Builds TarnVellIO and runs its demo ("demo"), every test ("test", the default) or the
+# benchmarks ("bench": a Release build in build-release, the micro-benchmarks, then
+# vell_compare on its full content set; further arguments go to vell_compare).
 # Installs the Debian packages the build needs first, when they are missing and this runs
 # as root. CI=true turns warnings into errors.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(cmake g++ ninja-build pkg-config zlib1g-dev liblzma-dev libgtest-dev libgmock-dev libbenchmark-dev)
+packages=(cmake g++ ninja-build pkg-config zlib1g-dev liblzma-dev libgtest-dev libgmock-dev libbenchmark-dev
+          libzip-dev libphysfs-dev)
 missing=()
 for package in "${packages[@]}"; do
   dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
@@ -29,10 +32,11 @@ fi
 if [ "${CI:-}" = true ]; then
   configure+=(-DTARN_WERROR=ON)
 fi
-cmake "${configure[@]}" >/dev/null
+action=${1:-test}
+[ "$action" = bench ] || cmake "${configure[@]}" >/dev/null
 
 jobs=$(nproc 2>/dev/null || echo 2)
-case "${1:-test}" in
+case "$action" in
   demo)
     cmake --build "$build" -j"$jobs" --target vell vellpack
     sample="$build/sample"
@@ -52,8 +56,28 @@ case "${1:-test}" in
     cmake --build "$build" -j"$jobs"
     ctest --test-dir "$build" --output-on-failure -j"$jobs"
     ;;
+  bench)
+    release=build-release
+    release_configure=(-S . -B "$release" -DCMAKE_BUILD_TYPE=Release -DTARN_BUILD_TESTS=OFF -DTARN_BUILD_BENCHMARKS=ON)
+    if [ ! -f "$release/CMakeCache.txt" ] && command -v ninja >/dev/null; then
+      release_configure+=(-G Ninja)
+    fi
+    if [ "${CI:-}" = true ]; then
+      release_configure+=(-DTARN_WERROR=ON)
+    fi
+    cmake "${release_configure[@]}" >/dev/null
+    benches=(vell_listing_bench vell_decode_bench vell_exports_bench)
+    cmake --build "$release" -j"$jobs" --target "${benches[@]}" vell_compare
+    echo "load average: $(cut -d' ' -f1-3 /proc/loadavg) (measurements are steadier below 1 per core)"
+    for bench in "${benches[@]}"; do
+      echo; echo "\$ $bench"
+      "$release/bench/$bench"
+    done
+    echo; echo "\$ vell_compare ${*:2}"
+    "$release/bench/vell_compare" "${@:2}"
+    ;;
   *)
-    echo "usage: scripts/build.sh [demo|test]" >&2
+    echo "usage: scripts/build.sh [demo|test|bench [vell_compare options]]" >&2
     exit 2
     ;;
 esac
