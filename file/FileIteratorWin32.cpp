@@ -3,6 +3,8 @@
 #include <cstring>
 #include <new>
 
+#include "logger/Log.h"
+
 namespace Tarn::File {
 
 FileIteratorWin32* FileIteratorWin32::Start(const char* pattern, std::uint32_t flags)
@@ -35,10 +37,15 @@ bool FileIteratorWin32::Unwanted() const
     return (mFlags & kDirectoriesOnly) != 0;
 }
 
-// The end of the directory and an error alike end the search.
+// The end of the directory and an error alike end the search; an error is reported, since the
+// entries after it are never seen.
 void FileIteratorWin32::Fetch()
 {
     if (!Win32::FindNextFileA(mSearch, &mData)) {
+        const Win32::DWORD error = Win32::GetLastError();
+        if (error != Win32::kErrorNoMoreFiles)
+            Logger::LogError("%s: The directory search failed with error %lu; the entries after \"%s\" are left out.",
+                             "Tarn::File::FileIteratorWin32::Fetch", static_cast<unsigned long>(error), mData.cFileName);
         Win32::FindClose(mSearch);
         mSearch = Win32::INVALID_HANDLE_VALUE;
     }

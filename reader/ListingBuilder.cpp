@@ -52,6 +52,18 @@ struct ReleaseManifestTemplate<Entry>::BindingScratch {
     ArchiveVersionManager* lastManager = nullptr;  // of lastVersion; never a failed one
 };
 
+namespace {
+
+// Appends name to a path that is kept at most kMaxPath characters long. A path that reaches
+// kMaxPath names nothing a host can open; keeping it cut there keeps a deep tree of long names
+// from costing time and memory that grow with the square of its depth.
+void AppendToPath(std::string& path, const char* name)
+{
+    if (path.size() < kMaxPath) path.append(name, std_strnlen(name, kMaxPath - path.size()));
+}
+
+}  // namespace
+
 template <typename Entry>
 void ReleaseManifestTemplate<Entry>::GetFileArchiveMetadata(const char* rootDir, const char* projectRoot,
                                                             std::vector<FileBinding>& bindings,
@@ -81,13 +93,18 @@ void ReleaseManifestTemplate<Entry>::GetFileArchiveMetadata(const char* rootDir,
             const std::uint32_t child = d.firstSubdirectory + k;
             parents[child] = current.directory;
             const ManifestDirectory sub = Directory(child);
-            if (sub.subdirectoryCount > 0 || sub.fileCount > 0)
-                queue.push_back({child, current.path + String(sub.name) + "/"});
+            if (sub.subdirectoryCount > 0 || sub.fileCount > 0) {
+                std::string childPath = current.path;
+                AppendToPath(childPath, String(sub.name));
+                AppendToPath(childPath, "/");
+                queue.push_back({child, std::move(childPath)});
+            }
         }
         for (std::uint32_t k = 0; k < d.fileCount; ++k) {
             const std::uint32_t index = d.firstFile + k;
             parents[std::size_t{mDirectoryCount} + index] = current.directory;
-            path.assign(current.path).append(String(LoadFileName(index)));
+            path.assign(current.path);
+            AppendToPath(path, String(LoadFileName(index)));
             BindFile(index, path, rootDir, projectRoot, archives, scratch, bindings[index], counts, handles);
         }
     }
@@ -119,7 +136,9 @@ void ReleaseManifestTemplate<Entry>::BindFile(std::uint32_t index, const std::st
             binding.flags = kFlagsMissing;
             return;
         }
-        const bool found = manager->Find(path.c_str(), scratch.dataFile, binding.offset, binding.archiveSize);
+        // A path that does not fit a path buffer (cut above) is never looked up: no host can open it.
+        const bool found =
+            path.size() < kMaxPath && manager->Find(path.c_str(), scratch.dataFile, binding.offset, binding.archiveSize);
         if (found && scratch.lastHandle != nullptr && scratch.dataFile == scratch.lastDataFile) {
             binding.handle = scratch.lastHandle;
             ++counts.archived;
@@ -289,7 +308,7 @@ ProjectListing* ReleaseManifestTemplate<Entry>::BuildListing(const char* rootDir
     const std::uint64_t atCounts = Align(atHeader + sizeof(Listing::Header));
     const std::uint64_t atBuckets = Align(atCounts + sizeof(Listing::Counts));
     const std::uint64_t atSlots = Align(atBuckets + K * sizeof(Listing::Bucket));
-    const std::uint64_t atOwner = Align(atSlots + n * sizeof(const Listing::EntryHeader*));
+    const std::uint64_t atOwner = Align(atSlots + n * sizeof(Listing::Slot));
     const std::uint64_t atDirectories = Align(atOwner + sizeof(Listing*));
     const std::uint64_t atFiles = Align(atDirectories + std::uint64_t{D} * sizeof(Listing::DirectoryRecord));
     const std::uint64_t atStorageCounts = Align(atFiles + std::uint64_t{F} * sizeof(Listing::FileRecord));
@@ -311,7 +330,7 @@ ProjectListing* ReleaseManifestTemplate<Entry>::BuildListing(const char* rootDir
     v.header = reinterpret_cast<Listing::Header*>(base + atHeader);
     v.counts = reinterpret_cast<Listing::Counts*>(base + atCounts);
     v.buckets = reinterpret_cast<Listing::Bucket*>(base + atBuckets);
-    auto** slots = reinterpret_cast<const Listing::EntryHeader**>(base + atSlots);
+    v.slots = reinterpret_cast<Listing::Slot*>(base + atSlots);
     v.directories = reinterpret_cast<Listing::DirectoryRecord*>(base + atDirectories);
     v.files = reinterpret_cast<Listing::FileRecord*>(base + atFiles);
     v.storageCounts = reinterpret_cast<Listing::StorageCounts*>(base + atStorageCounts);
@@ -348,22 +367,15 @@ ProjectListing* ReleaseManifestTemplate<Entry>::BuildListing(const char* rootDir
 
     // Buckets and slots: the entries grouped by bucket (a counting sort); entries kept out of
     // the table leave empty slots at the end.
-    std::fill(slots, slots + n, nullptr);
+    std::fill(v.slots, v.slots + n, Listing::Slot{0, 0});
     if (K > 0) {
         std::vector<std::uint32_t> bucketStart(K + 1, 0);
         for (std::uint64_t i = 0; i < n; ++i)
             if (reached[i]) ++bucketStart[hashes[i] % K + 1];
         for (std::uint64_t b = 0; b < K; ++b) bucketStart[b + 1] += bucketStart[b];
-        for (std::uint64_t b = 0; b < K; ++b) {
-            const std::uint32_t count = bucketStart[b + 1] - bucketStart[b];
-            v.buckets[b] = {count ? slots + bucketStart[b] : nullptr, count};
-        }
-        for (std::uint64_t i = 0; i < n; ++i) {
-            if (!reached[i]) continue;
-            const Listing::EntryHeader* entry = i < D ? static_cast<const Listing::EntryHeader*>(&v.directories[i])
-                                                      : static_cast<const Listing::EntryHeader*>(&v.files[i - D]);
-            slots[bucketStart[hashes[i] % K]++] = entry;
-        }
+        for (std::uint64_t b = 0; b < K; ++b) v.buckets[b] = {bucketStart[b], bucketStart[b + 1] - bucketStart[b]};
+        for (std::uint64_t i = 0; i < n; ++i)
+            if (reached[i]) v.slots[bucketStart[hashes[i] % K]++] = {static_cast<std::uint32_t>(i), hashes[i]};
     }
 
     // Storage records, in file order, of the kind the binding counted; loose files start closed.

@@ -17,9 +17,12 @@ void WalkPath(const ProjectListing::EntryHeader* entry, ProjectListing::PathProc
     WalkPathWith(entry, processor);
 }
 
+// A separator is counted before every name but the first visited, as PathBuilder writes one:
+// an empty name (which a manifest may hold) still stands between two separators.
 bool PathLengthProcessor::Process(const ProjectListing::EntryHeader* entry)
 {
-    length += (length != 0 ? 1 : 0) + static_cast<std::uint32_t>(std::strlen(entry->name));
+    length += (visited ? 1 : 0) + static_cast<std::uint32_t>(std::strlen(entry->name));
+    visited = true;
     return true;
 }
 
@@ -34,14 +37,47 @@ bool PathBuilder::Process(const ProjectListing::EntryHeader* entry)
 
 PathMatcher::PathMatcher(const char* path) : start(path), cursor(path + std::strlen(path)) {}
 
+namespace {
+
+// Each byte 'A' to 'Z' of a word gets 0x20 added; every other byte (0x80 and above included)
+// stays as it is.
+inline std::uint64_t FoldWord(std::uint64_t x)
+{
+    constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+    constexpr std::uint64_t kHigh = 0x8080808080808080ull;
+    const std::uint64_t low7 = x & ~kHigh;
+    const std::uint64_t atLeastA = low7 + kOnes * (0x80 - 'A');
+    const std::uint64_t aboveZ = low7 + kOnes * (0x80 - 'Z' - 1);
+    const std::uint64_t upper = atLeastA & ~aboveZ & ~x & kHigh;
+    return x | (upper >> 2);
+}
+
+inline int FoldByte(unsigned char c) { return static_cast<unsigned>(c - 'A') < 26u ? c + ('a' - 'A') : c; }
+
+// Whether n bytes are equal ignoring ASCII case, eight at a time: a path spelled in any case
+// costs the same.
+inline bool EqualNoCase(const char* a, const char* b, std::size_t n)
+{
+    for (; n >= 8; a += 8, b += 8, n -= 8) {
+        std::uint64_t x, y;
+        std::memcpy(&x, a, 8);
+        std::memcpy(&y, b, 8);
+        if (x != y && FoldWord(x) != FoldWord(y)) return false;
+    }
+    for (; n > 0; ++a, ++b, --n)
+        if (*a != *b && FoldByte(static_cast<unsigned char>(*a)) != FoldByte(static_cast<unsigned char>(*b))) return false;
+    return true;
+}
+
+}  // namespace
+
 bool PathMatcher::Process(const ProjectListing::EntryHeader* entry)
 {
     matched = false;
     const std::size_t n = std::strlen(entry->name);
     if (n > static_cast<std::size_t>(cursor - start)) return false;
     const char* at = cursor - n;
-    // Paths mostly come spelled as stored: equal bytes need no case folding.
-    if (std::memcmp(at, entry->name, n) != 0 && Win32::_strnicmp(at, entry->name, n) != 0) return false;
+    if (!EqualNoCase(at, entry->name, n)) return false;
     if (at > start) {
         if (at[-1] != '/') return false;
         cursor = at - 1;

@@ -6,6 +6,12 @@
 
 #include "reader/ProjectListing.h"
 
+#if defined(__GNUC__)
+#define TARN_PREFETCH(address) __builtin_prefetch(address)
+#else
+#define TARN_PREFETCH(address) ((void)(address))
+#endif
+
 namespace Tarn::VELL::Reader {
 
 // Measures the path: after a walk, length is its number of characters.
@@ -13,6 +19,7 @@ class PathLengthProcessor final : public ProjectListing::PathProcessor {
 public:
     bool Process(const ProjectListing::EntryHeader* entry) override;
     std::uint32_t length = 0;
+    bool visited = false;
 };
 
 // Writes the path from its end towards its start, between start and cursor.
@@ -41,9 +48,15 @@ public:
 template <typename Processor>
 void WalkPathWith(const ProjectListing::EntryHeader* entry, Processor& processor)
 {
-    if (entry == nullptr || !processor.Process(entry)) return;
-    for (const ProjectListing::EntryHeader* e = entry->parent; e != nullptr && e->parent != nullptr; e = e->parent)
+    if (entry == nullptr) return;
+    // The parent record is fetched while this entry's name is looked at, so that the walk
+    // waits for memory once per level rather than twice.
+    TARN_PREFETCH(entry->parent);
+    if (!processor.Process(entry)) return;
+    for (const ProjectListing::EntryHeader* e = entry->parent; e != nullptr && e->parent != nullptr; e = e->parent) {
+        TARN_PREFETCH(e->parent);
         if (!processor.Process(e)) return;
+    }
 }
 
 // The path of an archive data file as the archive lookup found it (it already begins with the

@@ -77,9 +77,21 @@ const ProjectListing::EntryHeader* ProjectListing::Lookup(const char* path, std:
     const std::uint32_t buckets = BucketCount();
     if (buckets == 0 || path == nullptr) return nullptr;
     const Bucket& bucket = mViews.buckets[hash % buckets];
-    for (std::uint32_t i = 0; i < bucket.count; ++i)
-        if (PathMatches(bucket.firstSlot[i], path, length)) return bucket.firstSlot[i];
+    const Slot* slot = mViews.slots + bucket.firstSlot;
+    for (std::uint32_t i = 0; i < bucket.count; ++i) {
+        if (slot[i].hash != hash) continue;  // a different path, whatever its letters
+        const EntryHeader* entry = EntryAt(slot[i].entry);
+        TARN_PREFETCH(entry->name);
+        if (PathMatches(entry, path, length)) return entry;
+    }
     return nullptr;
+}
+
+const ProjectListing::EntryHeader* ProjectListing::EntryAt(std::uint32_t index) const
+{
+    const std::uint32_t directories = DirectoryCount();
+    return index < directories ? static_cast<const EntryHeader*>(&mViews.directories[index])
+                               : static_cast<const EntryHeader*>(&mViews.files[index - directories]);
 }
 
 // ---- kinds, sizes and storage --------------------------------------------------------------

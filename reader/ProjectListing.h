@@ -4,7 +4,8 @@
 //
 // Everything a listing holds lives in one block that it owns, region after region:
 //   1 header (project name, release version)   2 counts (directories, files, buckets)
-//   3 buckets (first slot, entry count)         4 slots (entry pointers grouped by bucket)
+//   3 buckets (first slot, entry count)         4 slots (entries grouped by bucket, each
+//                                                  with its path hash)
 //   5 owner (this listing)                      6 directory records   7 file records
 //   8 storage counts                            9 archive entries    10 managed files
 //  11 naked files                              12 the manifest's strings
@@ -156,6 +157,9 @@ public:
     const FileRecord* File(std::uint32_t index) const;
     const DirectoryRecord* Root() const { return Directory(0); }
 
+    // The record of entry index i (directories first, then files).
+    const EntryHeader* EntryAt(std::uint32_t index) const;
+
     // Storage kinds, told from the record's address.
     ArchiveFile* AsArchiveFile(void* storage) const;
     FileInfo* AsManagedFile(void* storage) const;
@@ -183,9 +187,16 @@ private:
         std::uint32_t fileCount;
         std::uint32_t bucketCount;
     };
+    // Buckets and slots hold 32-bit indexes rather than pointers: half the size, and a slot
+    // keeps its entry's hash beside it, so a lookup passes over the entries of other hashes in
+    // its bucket without touching them.
     struct Bucket {
-        const EntryHeader** firstSlot;  // null when empty
-        std::uint32_t count;
+        std::uint32_t firstSlot;  // index of the bucket's first slot
+        std::uint32_t count;      // 0 when empty
+    };
+    struct Slot {
+        std::uint32_t entry;  // entry index: directories 0 to D-1, then files
+        std::uint32_t hash;
     };
     struct StorageCounts {
         std::uint32_t archived;
@@ -196,6 +207,7 @@ private:
         Header* header;
         Counts* counts;
         Bucket* buckets;
+        Slot* slots;
         DirectoryRecord* directories;
         FileRecord* files;
         StorageCounts* storageCounts;

@@ -225,7 +225,11 @@ ProjectRelease::WriteResult ProjectRelease::Write(const fs::path& contentRoot) c
         if (it->is_directory()) RemoveOwnArchives(it->path(), stem);
 
     BatchEncoder encoder(mThreads, mZlibLevel, mLzmaDictionarySize);
-    for (const auto& [fileVersion, rows] : archived) {
+    for (const auto& group : archived) {
+        // Plain variables, not structured bindings, so that compilers without C++20's capture of
+        // bindings (clang before 16) accept the lambdas below.
+        const auto fileVersion = group.first;
+        const auto& rows = group.second;
         const fs::path directory = archiveRoot / FormatVersion(fileVersion);
         CreateDirectories(directory);
 
