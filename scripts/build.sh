@@ -9,20 +9,8 @@ cd "$(dirname "$0")/.."
 
 packages=(cmake g++ ninja-build pkg-config zlib1g-dev liblzma-dev libgtest-dev libgmock-dev libbenchmark-dev
           libzip-dev libphysfs-dev)
-missing=()
-for package in "${packages[@]}"; do
-  dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
-done
-if ((${#missing[@]})); then
-  if [ "$(id -u)" = 0 ]; then
-    echo "installing: ${missing[*]}"
-    apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
-  else
-    echo "missing Debian packages: ${missing[*]}; install them (or run this as root)" >&2
-    exit 1
-  fi
-fi
+source scripts/packages.sh
+require_packages "${packages[@]}"
 
 build=${BUILD_DIR:-build}
 configure=(-S . -B "$build")

@@ -17,20 +17,8 @@ case "$action" in
     exit 2
     ;;
 esac
-missing=()
-for package in "${packages[@]}"; do
-  dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
-done
-if ((${#missing[@]})); then
-  if [ "$(id -u)" = 0 ]; then
-    echo "installing: ${missing[*]}"
-    apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
-  else
-    echo "missing Debian packages: ${missing[*]}; install them (or run this as root)" >&2
-    exit 1
-  fi
-fi
+source scripts/packages.sh
+require_packages "${packages[@]}"
 
 jobs=$(nproc 2>/dev/null || echo 2)
 
