@@ -45,8 +45,7 @@ struct Scratch {
     {
         const char* base = std::getenv("TMPDIR");
         std::error_code error;
-        if (base == nullptr || !std::filesystem::is_directory(base, error))
-            base = std::filesystem::is_directory("/dev/shm", error) ? "/dev/shm" : "/tmp";
+        if (base == nullptr || !std::filesystem::is_directory(base, error)) base = "/tmp";
         std::random_device random;
         for (;;) {
             path = std::string(base) + "/vell-fuzz-" + std::to_string(random());

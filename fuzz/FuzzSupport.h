@@ -26,7 +26,7 @@ namespace TarnFuzz {
 // used as the library would use it, and then drops it.
 void QuietLogging();
 
-// A directory of this process ($TMPDIR, else /dev/shm, else /tmp), removed at exit.
+// A directory of this process in $TMPDIR (else /tmp), removed at exit.
 const std::string& ScratchDir();
 
 void WriteFile(const std::string& path, std::string_view bytes);

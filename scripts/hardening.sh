@@ -63,9 +63,12 @@ case "$action" in
     out=build-fuzz/fuzz
     rm -rf "$out/seeds"
     "$out/vell_fuzz_seeds" "$out/seeds"
-    # The targets write their inputs as files: in memory when the machine has /dev/shm.
+    # The targets write their inputs as files: in memory when the machine has a /dev/shm with
+    # room to spare (a container's may be only 64 MiB).
     scratch_base=${TMPDIR:-/tmp}
-    [ -d /dev/shm ] && [ -w /dev/shm ] && scratch_base=/dev/shm
+    if [ -d /dev/shm ] && [ -w /dev/shm ] && (($(df -Pk /dev/shm | awk 'NR == 2 { print $4 }') > 512 * 1024)); then
+      scratch_base=/dev/shm
+    fi
     scratch=$(mktemp -d "$scratch_base/vell-fuzz.XXXXXX")
     trap 'rm -rf "$scratch"' EXIT
     failed=()
