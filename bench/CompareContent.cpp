@@ -303,16 +303,6 @@ std::uint32_t ReadLe32(const std::vector<std::uint8_t>& bytes, std::size_t at)
 
 }  // namespace
 
-const char* CodecName(Codec codec)
-{
-    switch (codec) {
-        case Codec::Stored: return "stored";
-        case Codec::Zlib: return "zlib";
-        case Codec::Lzma: return "lzma";
-    }
-    return "?";
-}
-
 std::string FoldCase(std::string text)
 {
     for (char& c : text)
@@ -384,9 +374,7 @@ ContentSet PrepareContentSet(const fs::path& directory, const ContentParameters&
         file.crc = static_cast<std::uint32_t>(
             crc32(0, reinterpret_cast<const Bytef*>(spec.content.data()), static_cast<uInt>(spec.content.size())));
         spec.storage = Writer::Storage::Archived;
-        spec.compression = file.codec == Codec::Stored ? Writer::Compression::Stored
-                           : file.codec == Codec::Lzma ? Writer::Compression::Lzma
-                                                       : Writer::Compression::Zlib;
+        spec.compression = file.codec;
         if (i == set.randomReadFile) {
             std::ofstream plain(set.plainCopyPath, std::ios::binary | std::ios::trunc);
             plain.write(spec.content.data(), static_cast<std::streamsize>(spec.content.size()));

@@ -13,10 +13,13 @@
 #include <string>
 #include <vector>
 
+#include "writer/FileSpec.h"
+
 namespace TarnCompare {
 
-enum class Codec : std::uint8_t { Stored, Zlib, Lzma };
-const char* CodecName(Codec codec);
+// How the release stores a file: the authoring library's own codecs.
+using Codec = Tarn::VELL::Writer::Compression;
+inline const char* CodecName(Codec codec) { return Tarn::VELL::Writer::CompressionName(codec); }
 
 struct FileTruth {
     std::string path;  // virtual path, letter case as written

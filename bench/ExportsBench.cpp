@@ -219,6 +219,23 @@ void BM_FindFirstNext(benchmark::State& state, const char* pattern, std::uint32_
 BENCHMARK_CAPTURE(BM_FindFirstNext, all, "Big/*", kDirectoryFiles + 4)->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(BM_FindFirstNext, dds, "Big/*.dds", kDirectoryFiles / 2)->Unit(benchmark::kMicrosecond);
 
+// Opens, reads whole and closes the files of `paths` in turn, each `size` bytes long; the last
+// file read is checked against the layout's content.
+void OpenReadCloseInTurn(benchmark::State& state, const Layout& layout, const std::vector<std::string>& paths, std::uint32_t size)
+{
+    std::string buffer(size, '\0');
+    std::size_t i = 0, wrong = 0;
+    for (auto _ : state) {
+        VellFileHandle file = VellOpenFile(paths[i++ % paths.size()].c_str());
+        std::uint32_t got = 0;
+        wrong += !file || VellRead(file, 0, size, &got, buffer.data()) != VELL_OK || got != size;
+        VellCloseFile(file);
+    }
+    if (i && buffer != layout.contents.at(paths[(i - 1) % paths.size()])) ++wrong;
+    if (wrong) state.SkipWithError("an open or read failed or gave the wrong bytes");
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * size);
+}
+
 // Open, read whole and close, through the exports, turning over kSmallFiles files.
 void BM_ExportsOpenReadClose(benchmark::State& state, Writer::Compression codec)
 {
@@ -228,17 +245,7 @@ void BM_ExportsOpenReadClose(benchmark::State& state, Writer::Compression codec)
     std::vector<std::string> paths;
     for (std::uint32_t i = 0; i < kSmallFiles; ++i)
         paths.push_back(std::string(CodecName(codec)) + "/" + std::to_string(size) + "/f" + std::to_string(i) + ".bin");
-    std::string buffer(size, '\0');
-    std::size_t i = 0, wrong = 0;
-    for (auto _ : state) {
-        VellFileHandle file = VellOpenFile(paths[i++ % kSmallFiles].c_str());
-        std::uint32_t got = 0;
-        wrong += !file || VellRead(file, 0, size, &got, buffer.data()) != VELL_OK || got != size;
-        VellCloseFile(file);
-    }
-    if (i && buffer != layout.contents.at(paths[(i - 1) % kSmallFiles])) ++wrong;
-    if (wrong) state.SkipWithError("an open or read failed or gave the wrong bytes");
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * size);
+    OpenReadCloseInTurn(state, layout, paths, size);
 }
 BENCHMARK_CAPTURE(BM_ExportsOpenReadClose, stored, Writer::Compression::Stored)->Arg(4096)->Arg(65536);
 BENCHMARK_CAPTURE(BM_ExportsOpenReadClose, zlib, Writer::Compression::Zlib)->Arg(4096)->Arg(65536);
@@ -253,17 +260,7 @@ void BM_ThreadsOpenReadClose(benchmark::State& state)
     const std::string prefix = "thread" + std::to_string(state.thread_index()) + "/z";
     std::vector<std::string> paths;
     for (std::uint32_t i = 0; i < kThreadFiles; ++i) paths.push_back(prefix + std::to_string(i) + ".bin");
-    std::string buffer(kThreadFileSize, '\0');
-    std::size_t i = 0, wrong = 0;
-    for (auto _ : state) {
-        VellFileHandle file = VellOpenFile(paths[i++ % kThreadFiles].c_str());
-        std::uint32_t got = 0;
-        wrong += !file || VellRead(file, 0, kThreadFileSize, &got, buffer.data()) != VELL_OK || got != kThreadFileSize;
-        VellCloseFile(file);
-    }
-    if (i && buffer != layout.contents.at(paths[(i - 1) % kThreadFiles])) ++wrong;
-    if (wrong) state.SkipWithError("an open or read failed or gave the wrong bytes");
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * kThreadFileSize);
+    OpenReadCloseInTurn(state, layout, paths, kThreadFileSize);
 }
 BENCHMARK(BM_ThreadsOpenReadClose)->Threads(1)->Threads(2)->UseRealTime();
 
