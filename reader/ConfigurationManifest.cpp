@@ -1,5 +1,6 @@
 #include "reader/ConfigurationManifest.h"
 
+#include "CStd/PathComponent.h"
 #include "logger/Log.h"
 #include "platform/Win32.h"
 #include "reader/FieldReaders.h"
@@ -54,6 +55,11 @@ HRESULT ConfigurationManifest::Load(const char* path)
             }
             if (endOfFile && ++namesPastEnd > namesRead + 1) break;
             if (!endOfFile) ++namesRead;
+            if (!IsPlainPathComponent(line)) {
+                LogError("%s: The project name \"%s\" is not a plain path component.", kName, line.c_str());
+                result = kFail;
+                break;
+            }
             mProjects.push_back(line);
         }
     }

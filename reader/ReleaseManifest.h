@@ -19,6 +19,12 @@
 // whose ranges leave their tables, or whose directories and files do not form a tree below
 // the root (an entry claimed twice, the root claimed as a child) is invalid. Entries that
 // the tree does not reach are kept; they get no storage in a listing.
+//
+// Names become parts of disk paths (the project name chooses the project directory, the
+// directory and file names the loose files' paths), so every one of them must be a plain path
+// component (IsPlainPathComponent): a manifest holding any other project, directory or file
+// name is invalid too. The root directory's own name is no part of any path and may be
+// anything, empty included.
 #pragma once
 
 #include <array>
@@ -134,6 +140,11 @@ public:
     static const char* CreateListingName();
     static const char* GetFileArchiveMetadataName();
 
+    // When the manifest is invalid because of a name: what the name names ("project",
+    // "directory" or "file") and the name itself; null and empty otherwise.
+    const char* RefusedNameKind() const { return mRefusedNameKind; }
+    const std::string& RefusedName() const { return mRefusedName; }
+
     // Decides for every file where its content is and whether it is there: the archive
     // data file, offset and size of archived files (opening each data file once), the
     // existence of managed and naked files. Reports every missing piece and marks those files
@@ -152,6 +163,7 @@ private:
     bool CheckRegions();
     void CollectStrings(std::uint32_t capacityHint);
     bool CheckTree();
+    bool CheckNames();
     void NormaliseSiblingOrder();
 
     std::uint8_t* DirectoryRecord(std::uint32_t index) { return mDirectories + 20u * index; }
@@ -168,6 +180,8 @@ private:
     const char* mStringData = nullptr;
     std::uint32_t mStringDataSize = 0;
     std::vector<const char*> mStrings;
+    const char* mRefusedNameKind = nullptr;
+    std::string mRefusedName;
 };
 
 extern template class ReleaseManifestTemplate<FileTableEntry>;
