@@ -141,6 +141,9 @@ void InstallFailingCalls()
     t.DeleteFileA = [](auto... a) {
         return Due("DeleteFileA") ? FailWin32(FALSE, {kErrorAccessDenied, kErrorSharingViolation}) : D().DeleteFileA(a...);
     };
+    t.GetFinalPathNameA = [](auto... a) {
+        return Due("GetFinalPathNameA") ? FailWin32(DWORD{0}, {kErrorFileNotFound, kErrorAccessDenied}) : D().GetFinalPathNameA(a...);
+    };
     t.GetCurrentDirectoryA = [](auto... a) { return Due("GetCurrentDirectoryA") ? FailWin32(DWORD{0}, {kErrorNotEnoughMemory}) : D().GetCurrentDirectoryA(a...); };
     t.GetModuleFileNameA = [](auto... a) { return Due("GetModuleFileNameA") ? FailWin32(DWORD{0}, {kErrorInsufficientBuffer}) : D().GetModuleFileNameA(a...); };
     t.FindFirstFileA = [](auto... a) {
