@@ -127,7 +127,7 @@ TEST(ArchiveVersionManager, FindGivesTheFirstArchiveInDirectoryOrderAndRefusesEm
     WriteArchive(root, dir, "_a.olm", Index({{"x", 1, 1}, {"y", 1, 1}, {"DATA/z.txt", 1, 1}}));
     WriteArchive(root, dir, "b.olm", Index({{"x", 2, 2}, {"y", 2, 2}}));
     WriteArchive(root, dir, "A.olm", Index({{"x", 3, 3}}));
-    auto manager = ArchiveVersionManager::Create(dir);
+    auto manager = ArchiveVersionManager::Create(dir, root.Path().c_str());
     ASSERT_NE(manager, nullptr);
     EXPECT_EQ(manager->Archives().size(), 3u);
     LogCapture log;
@@ -145,8 +145,8 @@ TEST(ArchiveVersionManager, FindGivesTheFirstArchiveInDirectoryOrderAndRefusesEm
     TarnTest::ScopedCalls calls;
     CountDeletes();
     log.Clear();
-    EXPECT_EQ(ArchiveVersionManager::LoadArchiveFile(""), nullptr);
-    EXPECT_EQ(ArchiveVersionManager::LoadArchiveFile(nullptr), nullptr);
+    EXPECT_EQ(ArchiveVersionManager::LoadArchiveFile("", root.Path().c_str()), nullptr);
+    EXPECT_EQ(ArchiveVersionManager::LoadArchiveFile(nullptr, root.Path().c_str()), nullptr);
     EXPECT_EQ(log.Texts(1), (Texts{kLoad + "Empty file name", kLoad + "Empty file name"}));
     EXPECT_EQ(gDeletes, 0);
 }
