@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <gtest/gtest.h>
@@ -96,4 +97,36 @@ TEST(WriterTool, WritesASolutionOverTheSampleProjects)
     EXPECT_EQ(WriterTest::ReadBytes(release / "configurationmanifest"),
               "VELL Configuration Manifest\n1.0.0.0\nmain\n3\npatch\nclient\npatch\n");
     EXPECT_TRUE(fs::is_directory(release / "deploy"));
+}
+
+// A layout holds regular files only, under names every reader accepts: vellpack skips what is
+// no regular file with a warning and refuses a name that readers would refuse.
+TEST(WriterTool, SkipsSpecialFilesWithAWarningAndRefusesNamesReadersRefuse)
+{
+    WriterTest::ScratchDir temp;
+    temp.Write("src/keep.txt", "kept");
+    const fs::path src = temp.Path() / "src";
+    ASSERT_EQ(mkfifo((src / "pipe").c_str(), 0600), 0);
+    fs::create_directories(temp.Path() / "elsewhere");
+    fs::create_directory_symlink(temp.Path() / "elsewhere", src / "linked-dir");
+    fs::create_symlink(src / "missing", src / "dangling");
+    const ToolRun run = Vellpack(temp, {"project", "--root", temp / "VELL", "--name", "p", "--version=0.0.0.1", "--quiet", src});
+    ASSERT_EQ(run.status, 0) << run.out;
+    for (const char* skipped : {"pipe", "linked-dir", "dangling"})
+        EXPECT_NE(run.out.find("vellpack: warning: skipping \"" + (src / skipped).string() + "\": not a regular file or directory"),
+                  std::string::npos)
+            << run.out;
+    const auto manifest = WriterTest::ParseManifest(WriterTest::ReadBytes(temp / "VELL/projects/p/releases/0.0.0.1/releasemanifest"));
+    EXPECT_EQ(manifest.files.size(), 1u);
+
+    const std::pair<const char*, const char*> refused[] = {
+        {"aux.txt", "is a Windows device name"}, {"a:b", "holds ':'"}, {"x\\y", "holds a path separator"}, {"...", "names the directory"}};
+    for (const auto& [name, reason] : refused) {
+        WriterTest::ScratchDir other;
+        other.Write(std::string("src/DATA/") + name, "x");
+        const ToolRun bad = Vellpack(other, {"project", "--root", other / "VELL", "--name", "p", "--version=0.0.0.1", other / "src"});
+        EXPECT_EQ(bad.status, 1) << name << ": " << bad.out;
+        EXPECT_NE(bad.out.find(std::string("the name \"") + name + "\" " + reason), std::string::npos) << bad.out;
+        EXPECT_FALSE(fs::exists(other.Path() / "VELL/projects/p/releases/0.0.0.1/releasemanifest")) << name;
+    }
 }
