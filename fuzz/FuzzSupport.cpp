@@ -86,6 +86,13 @@ void WriteFile(const std::string& path, std::string_view bytes)
     FUZZ_CHECK(std::fclose(file) == 0);
 }
 
+std::string Canonical(const std::string& path)
+{
+    std::error_code error;
+    const std::filesystem::path canonical = std::filesystem::canonical(path, error);
+    return error ? path : canonical.string();
+}
+
 bool FileExists(const std::string& path)
 {
     std::error_code error;

@@ -30,6 +30,8 @@ void QuietLogging();
 const std::string& ScratchDir();
 
 void WriteFile(const std::string& path, std::string_view bytes);
+// The path with every link, "." and ".." resolved; the path itself when it cannot be.
+std::string Canonical(const std::string& path);
 bool FileExists(const std::string& path);
 
 // Parts of an input holding several files, separated by kPartMarker; always `count` parts,

@@ -58,7 +58,7 @@ case "$action" in
     sanitize="-fsanitize=address,undefined -fno-sanitize-recover=undefined"
     configure build-fuzz "-fsanitize=fuzzer-no-link $sanitize" -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 \
       "-DCMAKE_EXE_LINKER_FLAGS=$sanitize" "-DCMAKE_SHARED_LINKER_FLAGS=$sanitize" -DTARN_BUILD_TESTS=OFF -DTARN_LIBFUZZER=ON
-    targets=(release_manifest archive_index text_manifest decompress path wildcard initialize)
+    targets=(release_manifest archive_index text_manifest decompress path wildcard initialize confinement)
     cmake --build build-fuzz -j"$jobs" --target vell_fuzz_seeds "${targets[@]/#/vell_fuzz_}"
     out=build-fuzz/fuzz
     rm -rf "$out/seeds"
