@@ -27,10 +27,9 @@ struct Layout {
     Layout()
     {
         TarnFuzz::QuietLogging();
-        root = TarnFuzz::ScratchDir() + "/VELL";
-        const std::string project = root + "/projects/" + TarnFuzz::kProject;
-        release = project + "/releases/" + TarnFuzz::kVersionText;
-        solution = root + "/solutions/" + TarnFuzz::kSolution + "/releases/" + TarnFuzz::kSolutionVersionText;
+        const TarnFuzz::LayoutPaths paths = TarnFuzz::GetLayoutPaths();
+        root = paths.root, release = paths.release, solution = paths.solution;
+        const std::string& project = paths.project;
         TarnFuzz::WriteFile(release + "/deploy/a.txt", "naked");
         TarnFuzz::WriteFile(project + "/managedfiles/" + TarnFuzz::kVersionText + "/a.txt", "managed");
         TarnFuzz::WriteFile(solution + "/deploy/.keep", "");

@@ -123,4 +123,14 @@ std::string JoinParts(const std::vector<std::string>& parts)
 
 std::string LooseContent(const char* path) { return std::string("loose file ") + path + "\n"; }
 
+LayoutPaths GetLayoutPaths()
+{
+    LayoutPaths paths;
+    paths.root = ScratchDir() + "/VELL";
+    paths.project = paths.root + "/projects/" + kProject;
+    paths.release = paths.project + "/releases/" + kVersionText;
+    paths.solution = paths.root + "/solutions/" + kSolution + "/releases/" + kSolutionVersionText;
+    return paths;
+}
+
 }  // namespace TarnFuzz

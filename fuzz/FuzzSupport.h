@@ -53,6 +53,13 @@ constexpr char kManagedPath[] = "Config/m.ini";
 constexpr char kNakedPath[] = "n.cfg";
 std::string LooseContent(const char* path);
 
+// Where that layout lies: the content root below the scratch directory, the project's
+// directory, its release directory and the solution's release directory.
+struct LayoutPaths {
+    std::string root, project, release, solution;
+};
+LayoutPaths GetLayoutPaths();
+
 // Header of the decompression target's input: codec and padding, then the declared size.
 constexpr std::size_t kDecodeHeaderSize = 4;
 
