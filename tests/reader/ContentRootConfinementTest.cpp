@@ -94,7 +94,7 @@ bool FinishesWithoutWaiting(const std::string& fifo, const std::function<void()>
 
 }  // namespace
 
-// Class 1 and 2: directory and file names of the release manifest and its project name.
+// Directory and file names of the release manifest and its project name.
 TEST(ContentRootConfinement, ReleaseManifestNamesThatAreNoPlainComponentRefuseTheManifest)
 {
     Hostile layout;
@@ -156,7 +156,7 @@ TEST(ContentRootConfinement, TheRootsOwnNameMayBeAnything)
     }
 }
 
-// Class 3: project names of the solution manifest, and of the configuration manifest.
+// Project names of the solution manifest, and of the configuration manifest.
 TEST(ContentRootConfinement, SolutionAndConfigurationProjectNamesThatAreNoPlainComponentFailTheSolution)
 {
     Hostile layout;
@@ -201,7 +201,7 @@ TEST(ContentRootConfinement, SolutionAndConfigurationProjectNamesThatAreNoPlainC
     VellShutdown();
 }
 
-// Class 4: a FIFO in place of any file the library opens fails at once; nothing waits on it.
+// A FIFO in place of any file the library opens fails at once; nothing waits on it.
 TEST(ContentRootConfinement, AFifoInPlaceOfAnyContentFileIsRefusedWithoutWaiting)
 {
 #if defined(_WIN32)
@@ -254,7 +254,7 @@ TEST(ContentRootConfinement, AFifoInPlaceOfAnyContentFileIsRefusedWithoutWaiting
 #endif
 }
 
-// Class 5: one project named over and over is gathered once; the log says so once.
+// One project named over and over is gathered once; the log says so once.
 TEST(ContentRootConfinement, AProjectNamedManyTimesByTheConfigurationIsLoadedOnce)
 {
     Hostile layout;
@@ -278,7 +278,7 @@ TEST(ContentRootConfinement, AProjectNamedManyTimesByTheConfigurationIsLoadedOnc
                                  "gathered once."));
 }
 
-// Class 6: an unusable index reached through a link that leaves the root is kept; reading
+// An unusable index reached through a link that leaves the root is kept; reading
 // through such a link stays possible, and links inside the root work as before.
 TEST(ContentRootConfinement, OnlyIndexesInsideTheRootAreDeletedWhereverLinksLead)
 {
