@@ -1,30 +1,47 @@
 #include "support/TempDir.h"
 
 #include <atomic>
-#include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <random>
 #include <sstream>
 #include <stdexcept>
+#include <system_error>
 
-namespace TarnTest {
+namespace TarnSupport {
 
 namespace fs = std::filesystem;
 
-TempDir::TempDir()
+namespace {
+
+fs::path TemporaryBase()
+{
+    std::error_code error;
+    const char* tmpdir = std::getenv("TMPDIR");
+    if (tmpdir != nullptr && fs::is_directory(tmpdir, error)) return tmpdir;
+    fs::path base = fs::temp_directory_path(error);  // fails when TMPDIR names no directory
+    if (error || !fs::is_directory(base, error)) base = fs::current_path();
+    return base;
+}
+
+}  // namespace
+
+TempDir::TempDir(const std::string& prefix)
 {
     static std::atomic<unsigned> counter{0};
     std::random_device random;
+    const fs::path base = TemporaryBase();
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::ostringstream name;
-        name << "tarnvellio-test-" << random() << '-' << counter++;
-        fs::path candidate = fs::temp_directory_path() / name.str();
-        if (fs::create_directory(candidate)) {
+        name << prefix << random() << '-' << counter++;
+        const fs::path candidate = base / name.str();
+        std::error_code error;
+        if (fs::create_directory(candidate, error)) {
             mPath = candidate;
             return;
         }
     }
-    throw std::runtime_error("cannot create a temporary directory");
+    throw std::runtime_error("cannot create a temporary directory in " + base.string());
 }
 
 TempDir::~TempDir()
@@ -38,10 +55,12 @@ TempDir::~TempDir()
 
 std::string TempDir::Write(const std::string& relative, const std::string& content) const
 {
-    fs::path path = mPath / relative;
-    fs::create_directories(path.parent_path());
+    const fs::path path = mPath / relative;
+    std::error_code ignored;
+    fs::create_directories(path.parent_path(), ignored);
     std::ofstream out(path, std::ios::binary);
-    out.write(content.data(), static_cast<std::streamsize>(content.size()));
+    if (!out.write(content.data(), static_cast<std::streamsize>(content.size())) || !out.flush())
+        throw std::runtime_error("cannot write " + path.string());
     return path.string();
 }
 
@@ -53,4 +72,10 @@ std::string TempDir::Read(const std::string& path)
     return content.str();
 }
 
-}  // namespace TarnTest
+const TempDir& ProcessTempDir(const std::string& prefix)
+{
+    static const TempDir directory(prefix);
+    return directory;
+}
+
+}  // namespace TarnSupport
