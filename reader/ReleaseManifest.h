@@ -134,13 +134,12 @@ public:
     static const char* CreateListingName();
     static const char* GetFileArchiveMetadataName();
 
-    // Decides for every file where its content is and whether it is there: the archive
-    // data file, offset and size of archived files (opening each data file once), the
-    // existence of managed and naked files. Reports every missing piece and marks those files
-    // missing; records each entry's parent directory (0 for the root and for entries the
-    // tree does not reach) and counts the storage records a listing needs.
-    void GetFileArchiveMetadata(const char* rootDir, const char* projectRoot, std::vector<FileBinding>& bindings,
-                                std::vector<std::uint32_t>& parents, BindingCounts& counts, DataFileHandles& handles) const;
+    // Walks the tree once, breadth first from the root, and gathers what a listing needs: for
+    // every file where its content is and whether it is there (the archive data file, offset
+    // and size of archived files, opening each data file once; the existence of managed and
+    // naked files), reporting every missing piece and marking those files missing; each
+    // entry's parent and path hash; and the number of storage records of each kind.
+    void GetFileArchiveMetadata(const char* rootDir, const char* projectRoot, ListingInputs& inputs) const;
 
 private:
     ProjectListing* BuildListing(const char* rootDir, const char* projectRoot);
