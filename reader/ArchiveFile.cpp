@@ -17,9 +17,9 @@ namespace {
 constexpr char kConstructName[] = "Tarn::VELL::Reader::ArchiveFile::ArchiveFile";
 constexpr char kReadName[] = "Tarn::VELL::Reader::ArchiveFile::Read";
 constexpr char kSearchName[] = "Tarn::VELL::Reader::ArchiveFile::Search";
-constexpr std::uint32_t kHeaderSize = 20;
-constexpr std::uint32_t kEntrySize = 16;
-constexpr std::uint32_t kPathRecordSize = 8;
+constexpr std::uint32_t kHeaderSize = kArchiveHeaderSize;
+constexpr std::uint32_t kEntrySize = kArchiveEntrySize;
+constexpr std::uint32_t kPathRecordSize = kArchivePathRecordSize;
 
 }  // namespace
 

@@ -7,6 +7,7 @@
 #include "platform/Win32.h"
 #include "reader/FieldReaders.h"
 #include "reader/FileReads.h"
+#include "reader/Formats.h"
 #include "reader/Version.h"
 
 namespace Tarn::VELL::Reader {
@@ -20,7 +21,7 @@ constexpr char kHeaderName[] = "Tarn::VELL::Reader::SolutionManifest::LoadHeader
 constexpr char kProjectsName[] = "Tarn::VELL::Reader::SolutionManifest::LoadProjects";
 constexpr char kConfigurationsName[] = "Tarn::VELL::Reader::SolutionManifest::LoadConfigurations";
 constexpr char kAddConfigurationName[] = "Tarn::VELL::Reader::SolutionManifest::AddConfiguration";
-constexpr std::uint32_t kFileVersion = 0x01000000;
+constexpr std::uint32_t kFileVersion = kTextManifestFileVersion;
 
 bool LessNoCase(const std::string& a, const std::string& b) { return Win32::_stricmp(a.c_str(), b.c_str()) < 0; }
 
@@ -84,7 +85,7 @@ HRESULT SolutionManifest::LoadHeader(std::FILE* stream)
         LogError("%s: Failure while getting magic string", kHeaderName);
         return kFail;
     }
-    if (Win32::_stricmp(line.c_str(), "VELL Solution Manifest") != 0) {
+    if (Win32::_stricmp(line.c_str(), kSolutionManifestMagic) != 0) {
         LogError("%s: Magic string does not match", kHeaderName);
         return kFail;
     }
