@@ -2,7 +2,7 @@
 // release, each file's size, the release version under which its content is stored and its
 // storage flags.
 //
-// Layout (all fields unsigned 32-bit little-endian, no gaps):
+// Layout (docs/formats.md; all fields unsigned 32-bit little-endian, no gaps):
 //   0  magic 0x4D534C52 ("RLSM")       4  format version (0x00010001 or 0x00010002)
 //   8  project name (string index)     12 release version (packed)
 //   16 directory count D, then D directory records of 20 bytes
@@ -34,22 +34,13 @@
 #include <vector>
 
 #include "reader/ArchiveBinding.h"
+#include "reader/Formats.h"
 
 namespace Tarn::VELL::Reader {
 
 class ArchiveManager;
 class ProjectListing;
 
-constexpr std::uint32_t kReleaseManifestMagic = 0x4D534C52;
-constexpr std::uint32_t kReleaseManifestVersion0 = 0x00010001;
-constexpr std::uint32_t kReleaseManifestVersion = 0x00010002;
-
-// Storage flags of a file record.
-constexpr std::uint32_t kFlagManaged = 0x01;
-constexpr std::uint32_t kFlagArchived = 0x02;
-constexpr std::uint32_t kFlagZlib = 0x04;
-constexpr std::uint32_t kFlagCompressed = 0x10;
-constexpr std::uint32_t kFlagLzma = 0x20;
 // The binding's mark of a file whose content was not found.
 constexpr std::uint32_t kFlagsMissing = 0xFFFFFFFFu;
 
@@ -145,13 +136,12 @@ public:
     const char* RefusedNameKind() const { return mRefusedNameKind; }
     const std::string& RefusedName() const { return mRefusedName; }
 
-    // Decides for every file where its content is and whether it is there: the archive
-    // data file, offset and size of archived files (opening each data file once), the
-    // existence of managed and naked files. Reports every missing piece and marks those files
-    // missing; records each entry's parent directory (0 for the root and for entries the
-    // tree does not reach) and counts the storage records a listing needs.
-    void GetFileArchiveMetadata(const char* rootDir, const char* projectRoot, std::vector<FileBinding>& bindings,
-                                std::vector<std::uint32_t>& parents, BindingCounts& counts, DataFileHandles& handles) const;
+    // Walks the tree once, breadth first from the root, and gathers what a listing needs: for
+    // every file where its content is and whether it is there (the archive data file, offset
+    // and size of archived files, opening each data file once; the existence of managed and
+    // naked files), reporting every missing piece and marking those files missing; each
+    // entry's parent and path hash; and the number of storage records of each kind.
+    void GetFileArchiveMetadata(const char* rootDir, const char* projectRoot, ListingInputs& inputs) const;
 
 private:
     ProjectListing* BuildListing(const char* rootDir, const char* projectRoot);

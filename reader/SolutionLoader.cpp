@@ -6,6 +6,7 @@
 #include "CStd/PathJoin.h"
 #include "logger/Log.h"
 #include "platform/Win32.h"
+#include "reader/Formats.h"
 #include "reader/Version.h"
 
 namespace Tarn::VELL::Reader {
@@ -53,13 +54,13 @@ HRESULT GatherProjects(const ConfigurationManifest& configuration, const Solutio
 bool LoadSolution(const char* root, const char* solutionDirectory, RuntimeEnvironment::Listings& listings)
 {
     char solutionPath[kMaxPath];
-    if (!PathJoin(solutionPath, {solutionDirectory, "solutionmanifest"})) {
+    if (!PathJoin(solutionPath, {solutionDirectory, kSolutionManifestName})) {
         LogError("%s: VELL runtime environment load solution failed to build solution manifest path: localRoot=\"%s\".",
                  kLoadName, solutionDirectory);
         return false;
     }
     char configurationPath[kMaxPath];
-    if (!PathJoin(configurationPath, {solutionDirectory, "configurationmanifest"})) {
+    if (!PathJoin(configurationPath, {solutionDirectory, kConfigurationManifestName})) {
         LogError("%s: VELL runtime environment load solution failed to build configuration manifest path: localRoot=\"%s\".",
                  kLoadName, solutionDirectory);
         return false;

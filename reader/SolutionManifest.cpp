@@ -8,6 +8,7 @@
 #include "platform/Win32.h"
 #include "reader/FieldReaders.h"
 #include "reader/FileReads.h"
+#include "reader/Formats.h"
 #include "reader/Version.h"
 
 namespace Tarn::VELL::Reader {
@@ -22,7 +23,7 @@ constexpr char kProjectsName[] = "Tarn::VELL::Reader::SolutionManifest::LoadProj
 constexpr char kConfigurationsName[] = "Tarn::VELL::Reader::SolutionManifest::LoadConfigurations";
 constexpr char kAddProjectName[] = "Tarn::VELL::Reader::SolutionManifest::AddProject";
 constexpr char kAddConfigurationName[] = "Tarn::VELL::Reader::SolutionManifest::AddConfiguration";
-constexpr std::uint32_t kFileVersion = 0x01000000;
+constexpr std::uint32_t kFileVersion = kTextManifestFileVersion;
 
 bool LessNoCase(const std::string& a, const std::string& b) { return Win32::_stricmp(a.c_str(), b.c_str()) < 0; }
 bool SameNoCase(const std::string& a, const std::string& b) { return Win32::_stricmp(a.c_str(), b.c_str()) == 0; }
@@ -122,7 +123,7 @@ HRESULT SolutionManifest::LoadHeader(std::FILE* stream)
         LogError("%s: Failure while getting magic string", kHeaderName);
         return kFail;
     }
-    if (Win32::_stricmp(line.c_str(), "VELL Solution Manifest") != 0) {
+    if (Win32::_stricmp(line.c_str(), kSolutionManifestMagic) != 0) {
         LogError("%s: Magic string does not match", kHeaderName);
         return kFail;
     }

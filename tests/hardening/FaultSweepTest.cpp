@@ -198,7 +198,7 @@ std::vector<std::string> IndexFiles(const fs::path& root)
 
 TEST(FaultSweep, EveryFailedPlatformCallIsReportedAndHarmless)
 {
-    TarnTest::TempDir dir;
+    TarnSupport::TempDir dir;
     Tarn::VELL::Writer::WriteSampleLayout(dir.Path());
     const std::string deploy = (dir.Path() / "VELL/solutions/game/releases/1.0.0.0/deploy").string();
     const std::vector<std::string> indexes = IndexFiles(dir.Path());

@@ -65,34 +65,6 @@ TEST(PlatformReads, OverlappedReadsCompleteAtOnceUpToTheEnd)
     }
 }
 
-TEST(PlatformReads, ManyThreadsReadOneHandleAtOnce)
-{
-    TempDir dir;
-    const std::string content = Pattern(1 << 20);
-    ScopedHandle file(OpenForReading(dir.Write("shared.bin", content)));
-    std::atomic<int> wrong{0};
-    std::vector<std::thread> readers;
-    for (unsigned t = 0; t < 8; ++t)
-        readers.emplace_back([&, t] {
-            std::minstd_rand random(t + 1);
-            ScopedHandle event = Event(false);
-            std::vector<char> buffer(8192);
-            for (int i = 0; i < 400; ++i) {
-                std::uint64_t offset = random() % (content.size() + 100);
-                Win32::DWORD size = static_cast<Win32::DWORD>(1 + random() % buffer.size()), bytes = 0;
-                Win32::OVERLAPPED overlapped = At(offset, event.get());
-                Win32::BOOL ok = Win32::ReadFile(file.get(), buffer.data(), size, &bytes, &overlapped);
-                std::size_t expected = offset < content.size() ? std::min<std::size_t>(size, content.size() - offset) : 0;
-                if (expected == 0 ? ok || Win32::GetLastError() != Win32::kErrorHandleEof
-                                  : !ok || bytes != expected || std::memcmp(buffer.data(), content.data() + offset, expected) != 0 ||
-                                        Win32::WaitForSingleObject(event.get(), 0) != Win32::WAIT_OBJECT_0)
-                    ++wrong;
-            }
-        });
-    for (std::thread& reader : readers) reader.join();
-    EXPECT_EQ(wrong.load(), 0);
-}
-
 TEST(PlatformReads, GetOverlappedResultWaitsForAPendingRecordOnlyWhenAsked)
 {
     TempDir dir;

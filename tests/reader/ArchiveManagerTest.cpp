@@ -1,3 +1,5 @@
+// The archive managers: which indexes they delete or keep, the archive a path is found in,
+// and the per-project, per-version cache.
 #include <cerrno>
 
 #include "reader/ArchiveManager.h"

@@ -228,36 +228,4 @@ inline std::string ReadListedFile(const fs::path& root, const std::string& proje
     throw std::runtime_error("no archive entry for " + path);
 }
 
-// A fresh directory for one test, removed with its content at the end.
-class ScratchDir {
-public:
-    ScratchDir()
-    {
-        std::string pattern = (fs::temp_directory_path() / "vell-writer-test-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("cannot create a scratch directory");
-        mPath = pattern;
-    }
-    ~ScratchDir()
-    {
-        std::error_code ignored;
-        fs::remove_all(mPath, ignored);
-    }
-    ScratchDir(const ScratchDir&) = delete;
-    ScratchDir& operator=(const ScratchDir&) = delete;
-    const fs::path& Path() const { return mPath; }
-    std::string operator/(const std::string& relative) const { return (mPath / relative).string(); }
-    // Writes a file, creating its directories; returns its path.
-    std::string Write(const std::string& relative, const std::string& content) const
-    {
-        const fs::path path = mPath / relative;
-        fs::create_directories(path.parent_path());
-        if (!std::ofstream(path, std::ios::binary).write(content.data(), static_cast<std::streamsize>(content.size())))
-            throw std::runtime_error("cannot write " + path.string());
-        return path.string();
-    }
-
-private:
-    fs::path mPath;
-};
-
 }  // namespace WriterTest
