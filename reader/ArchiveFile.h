@@ -58,6 +58,8 @@ public:
     std::uint32_t EntryHash(std::uint32_t index) const;
     // The entry's path, or null when its path index lies outside the path list.
     const char* EntryPath(std::uint32_t index) const;
+    // The index as read (paths lie inside it).
+    const std::uint8_t* IndexBytes() const { return mIndex.data(); }
 
 private:
     bool CheckTables();

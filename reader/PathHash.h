@@ -31,17 +31,23 @@ inline std::uint32_t Fold(char c) { return kFold.value[static_cast<unsigned char
 
 // ---- the archive index hash ----------------------------------------------------------------
 
-inline std::uint32_t ArchiveHash(const char* path)
+inline std::uint32_t ArchiveStep(std::uint32_t h, char c)
 {
-    std::uint32_t h = 0;
-    for (; *path; ++path) {
-        h = (h << 4) + Fold(*path);
-        const std::uint32_t g = h & 0xF0000000u;
-        h ^= g >> 24;  // with g == 0 both steps change nothing
-        h ^= g;
-    }
+    h = (h << 4) + Fold(c);
+    const std::uint32_t g = h & 0xF0000000u;
+    h ^= g >> 24;  // with g == 0 both steps change nothing
+    return h ^ g;
+}
+
+// h continued over the characters of s up to its terminator: the hash of a path is the hash
+// of its first part continued over the rest.
+inline std::uint32_t ArchiveContinue(std::uint32_t h, const char* s)
+{
+    for (; *s; ++s) h = ArchiveStep(h, *s);
     return h;
 }
+
+inline std::uint32_t ArchiveHash(const char* path) { return ArchiveContinue(0, path); }
 
 // ---- the listing hash ----------------------------------------------------------------------
 

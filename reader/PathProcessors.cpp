@@ -54,9 +54,10 @@ inline std::uint64_t FoldWord(std::uint64_t x)
 
 inline int FoldByte(unsigned char c) { return static_cast<unsigned>(c - 'A') < 26u ? c + ('a' - 'A') : c; }
 
-// Whether n bytes are equal ignoring ASCII case, eight at a time: a path spelled in any case
-// costs the same.
-inline bool EqualNoCase(const char* a, const char* b, std::size_t n)
+}  // namespace
+
+// Eight bytes at a time: a path spelled in any case costs the same.
+bool EqualIgnoringAsciiCase(const char* a, const char* b, std::size_t n)
 {
     for (; n >= 8; a += 8, b += 8, n -= 8) {
         std::uint64_t x, y;
@@ -69,15 +70,13 @@ inline bool EqualNoCase(const char* a, const char* b, std::size_t n)
     return true;
 }
 
-}  // namespace
-
 bool PathMatcher::Process(const ProjectListing::EntryHeader* entry)
 {
     matched = false;
     const std::size_t n = std::strlen(entry->name);
     if (n > static_cast<std::size_t>(cursor - start)) return false;
     const char* at = cursor - n;
-    if (!EqualNoCase(at, entry->name, n)) return false;
+    if (!EqualIgnoringAsciiCase(at, entry->name, n)) return false;
     if (at > start) {
         if (at[-1] != '/') return false;
         cursor = at - 1;

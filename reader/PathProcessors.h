@@ -43,6 +43,9 @@ public:
     bool matched = false;
 };
 
+// Whether n bytes are equal when ASCII letters are folded to lower case (and nothing else is).
+bool EqualIgnoringAsciiCase(const char* a, const char* b, std::size_t n);
+
 // The walk of WalkPath for a processor whose type is known here, without virtual calls (the
 // lookup path uses it with PathMatcher).
 template <typename Processor>

@@ -172,7 +172,7 @@ void ReleaseManifestTemplate<Entry>::CollectStrings(std::uint32_t capacityHint)
     while (start < end) {
         const auto* terminator = static_cast<const char*>(std::memchr(start, '\0', static_cast<std::size_t>(end - start)));
         if (terminator == nullptr) break;  // bytes without a terminator form no string
-        mStrings.push_back(start);
+        mStrings.push_back(static_cast<std::uint32_t>(start - mStringData));
         start = terminator + 1;
     }
 }

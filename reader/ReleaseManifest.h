@@ -122,7 +122,7 @@ public:
     std::uint32_t StringCount() const override { return static_cast<std::uint32_t>(mStrings.size()); }
     const char* String(std::uint32_t index) const override
     {
-        return index < mStrings.size() ? mStrings[index] : nullptr;
+        return index < mStrings.size() ? mStringData + mStrings[index] : nullptr;
     }
     const char* StringData() const override { return mStringData; }
     std::uint32_t StringDataSize() const override { return mStringDataSize; }
@@ -146,9 +146,15 @@ public:
 private:
     ProjectListing* BuildListing(const char* rootDir, const char* projectRoot);
     struct BindingScratch;
-    void BindFile(std::uint32_t index, const std::string& path, const char* rootDir, const char* projectRoot,
-                  ArchiveManager& archives, BindingScratch& scratch, FileBinding& binding, BindingCounts& counts,
-                  DataFileHandles& handles) const;
+    void BindFile(std::uint32_t index, const std::string& path, std::uint32_t archiveHash, const char* rootDir,
+                  const char* projectRoot, ArchiveManager& archives, BindingScratch& scratch, FileBinding& binding,
+                  BindingCounts& counts, DataFileHandles& handles) const;
+    // Breadth first from the root, as a listing is laid out: for each directory taken from the
+    // queue its subdirectories, then its files, each range in record order, a subdirectory
+    // with children queued in turn. Each entry reached is given with the listing hash of its
+    // path and its parent's state; onDirectory returns the state of the directory given.
+    template <typename State, typename OnDirectory, typename OnFile>
+    void WalkTree(State rootState, OnDirectory&& onDirectory, OnFile&& onFile) const;
 
     bool CheckRegions();
     void CollectStrings(std::uint32_t capacityHint);
@@ -169,7 +175,7 @@ private:
     std::uint8_t* mFiles = nullptr;
     const char* mStringData = nullptr;
     std::uint32_t mStringDataSize = 0;
-    std::vector<const char*> mStrings;
+    std::vector<std::uint32_t> mStrings;  // where each string begins in the string data
     const char* mRefusedNameKind = nullptr;
     std::string mRefusedName;
 };

@@ -37,9 +37,7 @@ std::string Describe(const ProjectListing& listing)
                           : listing.AsManagedFile(f->storage) ? 'M'
                           : listing.AsNakedFile(f->storage)   ? 'N'
                                                               : '-';
-        out << GetEntryPathString(f) << ' ' << f->size << ' ' << f->version << ' ' << kind;
-        for (std::uint8_t byte : f->checksum) out << ' ' << int(byte);
-        out << '\n';
+        out << GetEntryPathString(f) << ' ' << f->size << ' ' << f->version << ' ' << kind << '\n';
     }
     return out.str();
 }
@@ -183,8 +181,8 @@ TEST(ListingBinding, OpensEachDataFileOnceAndSharesItsHandle)
     auto* one = listing.AsArchiveFile(content.File("one.txt")->storage);
     auto* two = listing.AsArchiveFile(content.File("two.txt")->storage);
     ASSERT_TRUE(one && two);
-    EXPECT_EQ(one->handle, two->handle);
-    EXPECT_EQ(std::string(one->archivePath), kept);
+    EXPECT_EQ(listing.DataFileOf(*one).handle, listing.DataFileOf(*two).handle);
+    EXPECT_EQ(std::string(listing.DataFileOf(*one).path), kept);
     EXPECT_EQ(listing.ArchivedCount(), 2u);
     for (const char* file : {"three.txt", "four.txt"}) {
         EXPECT_TRUE(LoggedError(log, kBindName + "Missing archive file: " + missing + ": affects: " + file));
@@ -265,7 +263,7 @@ TEST(ListingBuild, FindsArchivesBelowARelativeRoot)
     auto listing = ListingFrom(content.written.manifestPath, "VELL");
     ASSERT_NE(listing, nullptr);
     EXPECT_TRUE(log.Texts(VELL_LOG_WARN).empty()) << log.Dump();
-    EXPECT_EQ(std::string(listing->AsArchiveFile(FileAt(*listing, "DATA/z.bin")->storage)->archivePath),
+    EXPECT_EQ(std::string(listing->DataFileOf(*listing->AsArchiveFile(FileAt(*listing, "DATA/z.bin")->storage)).path),
               "VELL/projects/P/filearchives/0.0.0.1/data_0.0.0.2_000.olm.dat");
     EXPECT_EQ(ReadWhole(*listing, "DATA/z.bin"), std::string(3000, 'z'));
     EXPECT_EQ(ReadWhole(*listing, "DATA/s.bin"), "stored");
