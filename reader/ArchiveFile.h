@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "reader/FileReads.h"
 #include "reader/Formats.h"
 
 namespace Tarn::VELL::Reader {
@@ -66,7 +67,7 @@ private:
     std::uint32_t PathOffset(std::uint32_t pathIndex) const;
 
     std::string mFilename;
-    std::vector<std::uint8_t> mIndex;
+    ByteBuffer mIndex;
     std::uint32_t mEntryCount = 0;
     std::uint32_t mEntriesAt = 0;
     std::uint32_t mPathListAt = 0;

@@ -34,6 +34,7 @@
 #include <vector>
 
 #include "reader/ArchiveBinding.h"
+#include "reader/FileReads.h"
 #include "reader/Formats.h"
 
 namespace Tarn::VELL::Reader {
@@ -107,7 +108,11 @@ class ReleaseManifestTemplate final : public ReleaseManifest {
 public:
     // Takes the file's bytes, checks them and sorts the sibling lists. A failed check
     // leaves the buffer empty (IsValid() false).
-    explicit ReleaseManifestTemplate(std::vector<std::uint8_t> buffer);
+    explicit ReleaseManifestTemplate(ByteBuffer buffer);
+    explicit ReleaseManifestTemplate(const std::vector<std::uint8_t>& buffer)
+        : ReleaseManifestTemplate(ByteBuffer(buffer.begin(), buffer.end()))
+    {
+    }
 
     bool IsValid() const override { return !mBuffer.empty(); }
     ProjectListing* CreateListing(const char* rootDir) override;
@@ -168,7 +173,7 @@ private:
     std::uint32_t LoadFileName(std::uint32_t index) const;
     void Invalidate();
 
-    std::vector<std::uint8_t> mBuffer;
+    ByteBuffer mBuffer;
     std::uint32_t mDirectoryCount = 0;
     std::uint8_t* mDirectories = nullptr;
     std::uint32_t mFileCount = 0;
