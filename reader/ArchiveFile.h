@@ -59,8 +59,9 @@ public:
     std::uint32_t EntryHash(std::uint32_t index) const;
     // The entry's path, or null when its path index lies outside the path list.
     const char* EntryPath(std::uint32_t index) const;
-    // The index as read (paths lie inside it).
+    // The index as read (paths lie inside it), and where an entry's record lies in it.
     const std::uint8_t* IndexBytes() const { return mIndex.data(); }
+    std::size_t EntryOffset(std::uint32_t index) const { return mEntriesAt + std::size_t{16} * index; }
 
 private:
     bool CheckTables();

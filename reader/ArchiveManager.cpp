@@ -69,6 +69,23 @@ void ArchiveVersionManager::BuildTable()
     }
 }
 
+void ArchiveVersionManager::PrefetchSlot(std::uint32_t hash) const { TARN_PREFETCH(&mTable[HomeSlot(hash)]); }
+
+void ArchiveVersionManager::PrefetchPath(std::uint32_t hash) const
+{
+    const std::uint64_t size = mTable.size();
+    for (std::uint64_t slot = HomeSlot(hash), probes = 0; probes < 4 && mTable[slot].entry != kEmptySlot;
+         slot = slot + 1 == size ? 0 : slot + 1, ++probes) {
+        const Slot& candidate = mTable[slot];
+        if (candidate.hash != hash || candidate.path == kNoPath) continue;
+        const std::size_t archive = static_cast<std::size_t>(
+            std::upper_bound(mFirstEntry.begin(), mFirstEntry.end(), candidate.entry) - mFirstEntry.begin() - 1);
+        TARN_PREFETCH(reinterpret_cast<const char*>(mArchives[archive]->IndexBytes()) + candidate.path);
+        TARN_PREFETCH(mArchives[archive]->IndexBytes() + mArchives[archive]->EntryOffset(candidate.entry - mFirstEntry[archive]));
+        return;
+    }
+}
+
 std::pair<std::size_t, std::uint32_t> ArchiveVersionManager::Locate(const char* path, std::uint32_t hash) const
 {
     const std::uint64_t size = mTable.size();

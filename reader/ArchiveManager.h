@@ -44,6 +44,11 @@ public:
     const ArchiveFile* FindArchive(const char* path, std::uint32_t hash, std::uint32_t& dataOffset,
                                    std::uint32_t& dataSize) const;
 
+    // Fetch ahead what a lookup of a path with this archive hash will read: its home slot,
+    // and then (with that at hand) the path the first slot of that hash points at.
+    void PrefetchSlot(std::uint32_t hash) const;
+    void PrefetchPath(std::uint32_t hash) const;
+
     const std::string& Directory() const { return mDirectory; }
     const std::vector<std::unique_ptr<ArchiveFile>>& Archives() const { return mArchives; }
 

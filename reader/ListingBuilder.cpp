@@ -42,20 +42,35 @@ void DataFileHandles::CloseAll()
 
 // ---- the walk ---------------------------------------------------------------------------------
 
+namespace {
+
+// Appends name to a path that is kept at most kMaxPath characters long. A path that reaches
+// kMaxPath names nothing a host can open (nor is it found by a lookup); keeping it cut there
+// keeps a deep tree of long names from costing time and memory that grow with the square of
+// its depth.
+void AppendToPath(std::string& path, const char* name)
+{
+    if (path.size() < kMaxPath) path.append(name, std_strnlen(name, kMaxPath - path.size()));
+}
+
+}  // namespace
+
 template <typename Entry>
-template <typename State, typename OnDirectory, typename OnFile>
-void ReleaseManifestTemplate<Entry>::WalkTree(State rootState, OnDirectory&& onDirectory, OnFile&& onFile) const
+template <typename State, typename OnDirectory, typename OnFiles, typename OnFile>
+void ReleaseManifestTemplate<Entry>::WalkTree(State rootState, OnDirectory&& onDirectory, OnFiles&& onFiles,
+                                              OnFile&& onFile) const
 {
     if (mDirectoryCount == 0) return;
-    // Each directory waits with its state and the hash of its path followed by '/' (for the
-    // root, of the empty path).
+    // Each directory waits with its state and its path followed by '/' (the root: empty).
     struct Pending {
         std::uint32_t directory;
         State state;
-        std::uint32_t prefixHash;
+        std::string path;
     };
     std::deque<Pending> queue;
-    queue.push_back({0, std::move(rootState), PathHash::kListingBasis});
+    queue.push_back({0, std::move(rootState), std::string()});
+    std::string path;
+    FileVisit batch[kWalkBatch];
     while (!queue.empty()) {
         const Pending current = std::move(queue.front());
         queue.pop_front();
@@ -64,15 +79,27 @@ void ReleaseManifestTemplate<Entry>::WalkTree(State rootState, OnDirectory&& onD
             const std::uint32_t child = d.firstSubdirectory + k;
             const ManifestDirectory sub = Directory(child);
             const char* name = String(sub.name);
-            const std::uint32_t hash = PathHash::ListingContinue(current.prefixHash, name);
-            State state = onDirectory(child, name, hash, current.directory, current.state);
-            if (sub.subdirectoryCount > 0 || sub.fileCount > 0)
-                queue.push_back({child, std::move(state), PathHash::ListingStep(hash, '/')});
+            path.assign(current.path);
+            AppendToPath(path, name);
+            State state = onDirectory(child, name, ProjectListing::BucketHash(path.data(), path.size()), current.directory,
+                                      current.state);
+            if (sub.subdirectoryCount > 0 || sub.fileCount > 0) {
+                AppendToPath(path, "/");
+                queue.push_back({child, std::move(state), path});
+            }
         }
-        for (std::uint32_t k = 0; k < d.fileCount; ++k) {
-            const std::uint32_t index = d.firstFile + k;
-            const char* name = String(LoadFileName(index));
-            onFile(index, name, PathHash::ListingContinue(current.prefixHash, name), current.directory, current.state);
+        for (std::uint32_t first = 0; first < d.fileCount; first += kWalkBatch) {
+            const std::uint32_t count = std::min(kWalkBatch, d.fileCount - first);
+            for (std::uint32_t k = 0; k < count; ++k) {
+                FileVisit& file = batch[k];
+                file.index = d.firstFile + first + k;
+                file.name = String(LoadFileName(file.index));
+                file.path.assign(current.path);
+                AppendToPath(file.path, file.name);
+                file.hash = ProjectListing::BucketHash(file.path.data(), file.path.size());
+            }
+            onFiles(static_cast<const FileVisit*>(batch), count, current.state);
+            for (std::uint32_t k = 0; k < count; ++k) onFile(batch[k], current.directory, current.state);
         }
     }
 }
@@ -90,25 +117,6 @@ struct ReleaseManifestTemplate<Entry>::BindingScratch {
     ArchiveVersionManager* lastManager = nullptr;  // of lastVersion; never a failed one
 };
 
-namespace {
-
-// Appends name to a path that is kept at most kMaxPath characters long. A path that reaches
-// kMaxPath names nothing a host can open; keeping it cut there keeps a deep tree of long names
-// from costing time and memory that grow with the square of its depth.
-void AppendToPath(std::string& path, const char* name)
-{
-    if (path.size() < kMaxPath) path.append(name, std_strnlen(name, kMaxPath - path.size()));
-}
-
-// A directory's path while binding: the names from the root, each followed by '/' (cut at
-// kMaxPath), and the archive hash of that text.
-struct BindingPath {
-    std::string path;
-    std::uint32_t archiveHash;
-};
-
-}  // namespace
-
 template <typename Entry>
 void ReleaseManifestTemplate<Entry>::GetFileArchiveMetadata(const char* rootDir, const char* projectRoot,
                                                             ListingInputs& inputs) const
@@ -124,24 +132,35 @@ void ReleaseManifestTemplate<Entry>::GetFileArchiveMetadata(const char* rootDir,
     if (mDirectoryCount == 0) return;
 
     auto count = [&](std::uint32_t hash) { ++inputs.bucketSizes[ProjectListing::BucketOf(hash, bucketFactor, bucketCount)]; };
-    count(PathHash::kListingBasis);  // the root
-    std::string path;
+    count(ProjectListing::BucketHash("", 0));  // the root
     BindingScratch scratch;
+    // A directory's state: the archive hash of its path followed by '/'. What a batch of files
+    // will look up (their bucket's count, the archive table's slots, then the paths those
+    // slots point at) is fetched ahead, when their version's archives are known already.
     WalkTree(
-        BindingPath{std::string(), 0},
-        [&](std::uint32_t, const char* name, std::uint32_t hash, std::uint32_t, const BindingPath& parent) {
+        std::uint32_t{0},
+        [&](std::uint32_t, const char* name, std::uint32_t hash, std::uint32_t, std::uint32_t parentHash) {
             count(hash);
-            BindingPath child{parent.path, PathHash::ArchiveContinue(PathHash::ArchiveContinue(parent.archiveHash, name), "/")};
-            AppendToPath(child.path, name);
-            AppendToPath(child.path, "/");
-            return child;
+            return PathHash::ArchiveStep(PathHash::ArchiveContinue(parentHash, name), '/');
         },
-        [&](std::uint32_t index, const char* name, std::uint32_t hash, std::uint32_t, const BindingPath& parent) {
-            count(hash);
-            path.assign(parent.path);
-            AppendToPath(path, name);
-            BindFile(index, path, PathHash::ArchiveContinue(parent.archiveHash, name), rootDir, projectRoot, archives, scratch,
-                     inputs.bindings[index], inputs.counts, inputs.handles);
+        [&](const FileVisit* files, std::uint32_t n, std::uint32_t parentHash) {
+            std::uint32_t archiveHash[kWalkBatch];
+            for (std::uint32_t k = 0; k < n; ++k) {
+                TARN_PREFETCH(&inputs.bucketSizes[ProjectListing::BucketOf(files[k].hash, bucketFactor, bucketCount)]);
+                archiveHash[k] = PathHash::ArchiveContinue(parentHash, files[k].name);
+                if (scratch.lastManager && File(files[k].index).version == scratch.lastVersion)
+                    scratch.lastManager->PrefetchSlot(archiveHash[k]);
+            }
+            for (std::uint32_t k = 0; k < n; ++k)
+                if (scratch.lastManager && File(files[k].index).version == scratch.lastVersion)
+                    scratch.lastManager->PrefetchPath(archiveHash[k]);
+        },
+        [&](const FileVisit& file, std::uint32_t, std::uint32_t parentHash) {
+            count(file.hash);
+            const std::size_t length = std::strlen(file.name);
+            if (length <= ProjectListing::kInlineName) inputs.slotNameBytes += length + 1;
+            BindFile(file.index, file.path, PathHash::ArchiveContinue(parentHash, file.name), rootDir, projectRoot, archives,
+                     scratch, inputs.bindings[file.index], inputs.counts, inputs.handles);
         });
 }
 
@@ -230,12 +249,7 @@ constexpr std::uint64_t Align(std::uint64_t offset) { return (offset + alignof(s
 
 }  // namespace
 
-std::uint32_t ProjectListing::HashPath(const char* path)
-{
-    return PathHash::ListingContinue(PathHash::kListingBasis, path ? path : "");
-}
-
-std::uint32_t ProjectListing::HashPath(const char* path, std::size_t length) { return PathHash::ListingHash(path, length); }
+std::uint32_t ProjectListing::BucketHash(const char* path, std::size_t length) { return PathHash::BucketHash(path, length); }
 
 template <typename Entry>
 ProjectListing* ReleaseManifestTemplate<Entry>::CreateListing(const char* rootDir)
@@ -265,8 +279,7 @@ ProjectListing::Layout ProjectListing::Layout::Plan(std::uint64_t slotCount, std
     Layout at{};
     at.header = 0;
     at.counts = Align(at.header + sizeof(Header));
-    at.slots = Align(at.counts + sizeof(Counts));
-    at.owner = Align(at.slots + slotCount * sizeof(Slot));
+    at.owner = Align(at.counts + sizeof(Counts));
     at.directories = Align(at.owner + sizeof(ProjectListing*));
     at.files = Align(at.directories + std::uint64_t{directoryCount} * sizeof(DirectoryRecord));
     at.storageCounts = Align(at.files + std::uint64_t{fileCount} * sizeof(FileRecord));
@@ -274,7 +287,8 @@ ProjectListing::Layout ProjectListing::Layout::Plan(std::uint64_t slotCount, std
     at.managedFiles = Align(at.archiveFiles + std::uint64_t{storage.archived} * sizeof(ArchiveFile));
     at.nakedFiles = Align(at.managedFiles + std::uint64_t{storage.managed} * sizeof(FileInfo));
     at.dataFiles = Align(at.nakedFiles + std::uint64_t{storage.naked} * sizeof(FileInfo));
-    at.texts = Align(at.dataFiles + std::uint64_t{storage.dataFiles} * sizeof(DataFile));
+    at.slots = (at.dataFiles + std::uint64_t{storage.dataFiles} * sizeof(DataFile) + 63) & ~std::uint64_t{63};
+    at.texts = at.slots + slotCount * sizeof(Slot);
     at.strings = at.texts + textBytes;
     at.total = at.strings + stringBytes;
     return at;
@@ -318,7 +332,7 @@ ProjectListing* ReleaseManifestTemplate<Entry>::BuildListing(const char* rootDir
     // empty slot after the last one reached (or the last home) ends every search.
     const auto K = static_cast<std::uint32_t>(inputs.bucketSizes.size());
     const std::uint64_t bucketFactor = Listing::BucketFactor(K);
-    const std::uint64_t homeFactor = Listing::HomeFactor(n + n / 4, K);
+    const std::uint64_t homeFactor = Listing::HomeFactor(n + n / 8, K);
     std::vector<std::uint32_t>& nextSlot = inputs.bucketSizes;
     std::uint64_t used = 0;
     for (std::uint32_t b = 0; b < K; ++b) {
@@ -328,10 +342,13 @@ ProjectListing* ReleaseManifestTemplate<Entry>::BuildListing(const char* rootDir
     }
     const std::uint64_t slotCount = K == 0 ? 0 : std::max(used, Listing::BucketHome(K - 1, homeFactor) + 1) + 1;
 
-    // Texts: an index, a parent's offset, the name and its terminator, for every entry.
-    std::uint64_t textBytes = 0;
-    for (std::uint32_t i = 0; i < D; ++i) textBytes += Listing::kTextHeader + std::strlen(String(Directory(i).name)) + 1;
-    for (std::uint32_t j = 0; j < F; ++j) textBytes += Listing::kTextHeader + std::strlen(String(LoadFileName(j))) + 1;
+    // Texts: every directory's (an index, a parent's offset, the name and its terminator), then
+    // the names of the files that have none in a slot.
+    std::uint64_t directoryTextBytes = 0, textBytes = 0;
+    for (std::uint32_t i = 0; i < D; ++i)
+        directoryTextBytes += Listing::kTextHeader + std::strlen(String(Directory(i).name)) + 1;
+    for (std::uint32_t j = 0; j < F; ++j) textBytes += std::strlen(String(LoadFileName(j))) + 1;
+    textBytes = directoryTextBytes + textBytes - inputs.slotNameBytes;
 
     // Strings: the project name, then the data files' paths in the map's (byte) order; a data
     // file's number becomes its place in that order.
@@ -349,13 +366,14 @@ ProjectListing* ReleaseManifestTemplate<Entry>::BuildListing(const char* rootDir
 
     const Listing::Layout at = Listing::Layout::Plan(
         slotCount, D, F, {counts.archived, counts.managed, counts.naked, dataFileCount}, textBytes, stringBytes);
-    if (at.total > SIZE_MAX / 2 || textBytes >= Listing::kNoText || slotCount > 0xFFFFFFFFu || dataFileCount > (1u << 30)) {
+    if (at.total > SIZE_MAX / 2 || textBytes >= Listing::kNoText || n >= Listing::kNameElsewhere || dataFileCount > (1u << 30)) {
         LogError("%s: Failed to create project listing because the data was smaller than expected.", name);
         return nullptr;  // the handles close with `inputs`
     }
     // Every region is written in full below, so the block needs no zero-filling beforehand.
-    std::unique_ptr<std::uint8_t[]> block(new std::uint8_t[static_cast<std::size_t>(at.total)]);
-    std::uint8_t* base = block.get();
+    // The regions start where the slots fall on a cache line (an allocation is aligned to 16).
+    std::unique_ptr<std::uint8_t[]> block(new std::uint8_t[static_cast<std::size_t>(at.total) + 48]);
+    std::uint8_t* base = block.get() + ((64 - (reinterpret_cast<std::uintptr_t>(block.get()) & 63)) & 63);
     const Listing::Views v = at.ViewsAt(base);
     Listing::DirectoryRecord* const root = D > 0 ? &v.directories[0] : nullptr;
 
@@ -421,56 +439,87 @@ ProjectListing* ReleaseManifestTemplate<Entry>::BuildListing(const char* rootDir
         r.firstFile = &v.files[d.fileCount ? d.firstFile : std::min(d.firstFile, F)];
         r.fileCount = d.fileCount;
     }
-    std::fill(v.slots, v.slots + slotCount, Listing::Slot{0, Listing::kNoText});
+    for (std::uint64_t i = 0; i < slotCount; ++i) v.slots[i].entry = Listing::kEmptySlot;
 
-    std::uint32_t textAt = 0;
-    auto writeText = [&](std::uint32_t entry, std::uint32_t parentText, const char* entryName) {
-        const std::uint32_t at = textAt;
+    // Directory texts from the start of the texts, breadth first (a parent before its
+    // children); file names that need a text after them.
+    std::uint32_t directoryText = 0;
+    auto writeDirectoryText = [&](std::uint32_t entry, std::uint32_t parentText, const char* entryName) {
+        const std::uint32_t at = directoryText;
         char* out = v.texts + at;
         std::memcpy(out, &entry, 4);
         std::memcpy(out + 4, &parentText, 4);
         const std::size_t length = std::strlen(entryName) + 1;
         std::memcpy(out + Listing::kTextHeader, entryName, length);
-        textAt += static_cast<std::uint32_t>(Listing::kTextHeader + length);
+        directoryText += static_cast<std::uint32_t>(Listing::kTextHeader + length);
+        v.directories[entry].name = out + Listing::kTextHeader;
         return at;
     };
-    auto place = [&](std::uint32_t hash, std::uint32_t text) {
-        v.slots[nextSlot[Listing::BucketOf(hash, bucketFactor, K)]++] = {hash, text};
+    auto nameText = static_cast<std::uint32_t>(directoryTextBytes);
+    auto writeName = [&](const char* entryName, std::size_t length) {
+        const std::uint32_t at = nameText;
+        std::memcpy(v.texts + at, entryName, length + 1);
+        nameText += static_cast<std::uint32_t>(length + 1);
+        return at;
     };
+    auto place = [&](std::uint32_t hash, std::uint32_t entry, std::uint32_t parentText) {
+        Listing::Slot& slot = v.slots[nextSlot[Listing::BucketOf(hash, bucketFactor, K)]++];
+        slot.hash = hash;
+        slot.entry = entry;
+        slot.parent = parentText;
+        return &slot;
+    };
+    auto nameElsewhere = [](Listing::Slot& slot, std::uint32_t at) {
+        slot.entry |= Listing::kNameElsewhere;
+        std::memcpy(slot.name, &at, sizeof at);
+    };
+
     std::uint32_t rootText = Listing::kNoText;
     if (root != nullptr) {
-        rootText = writeText(0, Listing::kNoText, String(Directory(0).name));
-        root->name = v.texts + rootText + Listing::kTextHeader;
-        place(PathHash::kListingBasis, rootText);
+        rootText = writeDirectoryText(0, Listing::kNoText, String(Directory(0).name));
+        nameElsewhere(*place(Listing::BucketHash("", 0), 0, Listing::kNoText), rootText + Listing::kTextHeader);
     }
     // Entries the tree reaches, breadth first, each with its parent's text (written before it)
     // and in the table; a directory's state is its own text.
+    // A batch of files fetches its buckets' next free slots, then those slots, ahead.
     WalkTree(
         rootText,
         [&](std::uint32_t child, const char* entryName, std::uint32_t hash, std::uint32_t parent, std::uint32_t parentText) {
-            const std::uint32_t text = writeText(child, parentText, entryName);
-            v.directories[child].name = v.texts + text + Listing::kTextHeader;
+            const std::uint32_t text = writeDirectoryText(child, parentText, entryName);
             v.directories[child].parent = &v.directories[parent];
-            place(hash, text);
+            nameElsewhere(*place(hash, child, parentText), text + Listing::kTextHeader);
             return text;
         },
-        [&](std::uint32_t index, const char* entryName, std::uint32_t hash, std::uint32_t parent, std::uint32_t parentText) {
-            const std::uint32_t text = writeText(D + index, parentText, entryName);
-            v.files[index].name = v.texts + text + Listing::kTextHeader;
-            v.files[index].parent = &v.directories[parent];
-            place(hash, text);
+        [&](const FileVisit* files, std::uint32_t count, std::uint32_t) {
+            for (std::uint32_t k = 0; k < count; ++k) TARN_PREFETCH(&nextSlot[Listing::BucketOf(files[k].hash, bucketFactor, K)]);
+            for (std::uint32_t k = 0; k < count; ++k)
+                TARN_PREFETCH(&v.slots[nextSlot[Listing::BucketOf(files[k].hash, bucketFactor, K)]]);
+        },
+        [&](const FileVisit& file, std::uint32_t parent, std::uint32_t parentText) {
+            Listing::Slot& slot = *place(file.hash, D + file.index, parentText);
+            const std::size_t length = std::strlen(file.name);
+            if (length <= Listing::kInlineName) {
+                std::memcpy(slot.name, file.name, length + 1);
+                v.files[file.index].name = slot.name;
+            } else {
+                const std::uint32_t at = writeName(file.name, length);
+                nameElsewhere(slot, at);
+                v.files[file.index].name = v.texts + at;
+            }
+            v.files[file.index].parent = &v.directories[parent];
         });
     // Entries the tree does not reach are not in the table: no lookup finds them and no
     // enumeration walks into them, so whatever their own ranges claim (even each other) can
     // never be seen. They keep a name all the same.
     for (std::uint32_t i = 1; i < D; ++i)
-        if (v.directories[i].name == nullptr)
-            v.directories[i].name = v.texts + writeText(i, rootText, String(Directory(i).name)) + Listing::kTextHeader;
-    for (std::uint32_t j = 0; j < F; ++j)
-        if (v.files[j].name == nullptr)
-            v.files[j].name = v.texts + writeText(D + j, rootText, String(LoadFileName(j))) + Listing::kTextHeader;
+        if (v.directories[i].name == nullptr) writeDirectoryText(i, rootText, String(Directory(i).name));
+    for (std::uint32_t j = 0; j < F; ++j) {
+        if (v.files[j].name != nullptr) continue;
+        const char* fileName = String(LoadFileName(j));
+        v.files[j].name = v.texts + writeName(fileName, std::strlen(fileName));
+    }
 
-    auto* listing = new Listing(projectRoot, std::move(block), static_cast<std::size_t>(at.total), v);
+    auto* listing = new Listing(projectRoot, std::move(block), static_cast<std::size_t>(at.total) + 48, v);
     inputs.handles.Release();  // the listing closes them now
     *reinterpret_cast<Listing**>(base + at.owner) = listing;
     return listing;

@@ -6,6 +6,7 @@
 #include "CStd/PathJoin.h"
 #include "logger/Log.h"
 #include "platform/Win32.h"
+#include "reader/PathHash.h"
 #include "reader/Version.h"
 
 namespace Tarn::VELL::Reader {
@@ -39,19 +40,6 @@ PathMatcher::PathMatcher(const char* path) : start(path), cursor(path + std::str
 
 namespace {
 
-// Each byte 'A' to 'Z' of a word gets 0x20 added; every other byte (0x80 and above included)
-// stays as it is.
-inline std::uint64_t FoldWord(std::uint64_t x)
-{
-    constexpr std::uint64_t kOnes = 0x0101010101010101ull;
-    constexpr std::uint64_t kHigh = 0x8080808080808080ull;
-    const std::uint64_t low7 = x & ~kHigh;
-    const std::uint64_t atLeastA = low7 + kOnes * (0x80 - 'A');
-    const std::uint64_t aboveZ = low7 + kOnes * (0x80 - 'Z' - 1);
-    const std::uint64_t upper = atLeastA & ~aboveZ & ~x & kHigh;
-    return x | (upper >> 2);
-}
-
 inline int FoldByte(unsigned char c) { return static_cast<unsigned>(c - 'A') < 26u ? c + ('a' - 'A') : c; }
 
 }  // namespace
@@ -63,7 +51,7 @@ bool EqualIgnoringAsciiCase(const char* a, const char* b, std::size_t n)
         std::uint64_t x, y;
         std::memcpy(&x, a, 8);
         std::memcpy(&y, b, 8);
-        if (x != y && FoldWord(x) != FoldWord(y)) return false;
+        if (x != y && PathHash::FoldWord(x) != PathHash::FoldWord(y)) return false;
     }
     for (; n > 0; ++a, ++b, --n)
         if (*a != *b && FoldByte(static_cast<unsigned char>(*a)) != FoldByte(static_cast<unsigned char>(*b))) return false;

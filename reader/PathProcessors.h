@@ -4,13 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "CStd/CStd.h"
 #include "reader/ProjectListing.h"
-
-#if defined(__GNUC__)
-#define TARN_PREFETCH(address) __builtin_prefetch(address)
-#else
-#define TARN_PREFETCH(address) ((void)(address))
-#endif
 
 namespace Tarn::VELL::Reader {
 

@@ -65,7 +65,7 @@ const ProjectListing::EntryHeader* ProjectListing::Lookup(const char* path) cons
 {
     if (path == nullptr) return nullptr;
     const std::size_t length = std::strlen(path);
-    return Lookup(path, length, HashPath(path, length));
+    return Lookup(path, length, BucketHash(path, length));
 }
 
 const ProjectListing::EntryHeader* ProjectListing::Lookup(const char* path, std::uint32_t hash) const
@@ -109,13 +109,9 @@ const ProjectListing::EntryHeader* ProjectListing::Lookup(const char* path, std:
     const Counts& counts = *mViews.counts;
     if (counts.bucketCount == 0 || path == nullptr) return nullptr;
     const std::uint32_t bucket = BucketOf(hash, counts.bucketFactor, counts.bucketCount);
-    for (const Slot* slot = mViews.slots + BucketHome(bucket, counts.homeFactor); slot->text != kNoText; ++slot) {
+    for (const Slot* slot = mViews.slots + BucketHome(bucket, counts.homeFactor); slot->entry != kEmptySlot; ++slot) {
         if (slot->hash == hash) {
-            if (TextMatches(slot->text, path, length)) {
-                std::uint32_t index;
-                std::memcpy(&index, mViews.texts + slot->text, sizeof index);
-                return EntryAt(index);
-            }
+            if (SlotMatches(*slot, path, length)) return EntryAt(slot->entry & ~kNameElsewhere);
         } else if (BucketOf(slot->hash, counts.bucketFactor, counts.bucketCount) > bucket) {
             break;
         }
@@ -126,7 +122,7 @@ const ProjectListing::EntryHeader* ProjectListing::Lookup(const char* path, std:
 // As PathMatches does with the records: the entry's name must end the path, each ancestor's
 // name (the root's excepted) the part before it, '/' between them, and the walk must consume
 // the path up to its start or a single leading '/'.
-bool ProjectListing::TextMatches(std::uint32_t text, const char* path, std::size_t length) const
+bool ProjectListing::SlotMatches(const Slot& slot, const char* path, std::size_t length) const
 {
     const char* texts = mViews.texts;
     auto parentOf = [texts](std::uint32_t at) {
@@ -136,8 +132,7 @@ bool ProjectListing::TextMatches(std::uint32_t text, const char* path, std::size
     };
     std::size_t cursor = length;
     bool matched = false;
-    auto process = [&](std::uint32_t at) {
-        const char* name = texts + at + kTextHeader;
+    auto process = [&](const char* name) {
         const std::size_t n = std::strlen(name);
         if (n > cursor || !EqualIgnoringAsciiCase(path + cursor - n, name, n)) return false;
         cursor -= n;
@@ -150,11 +145,18 @@ bool ProjectListing::TextMatches(std::uint32_t text, const char* path, std::size
         }
         return true;
     };
-    if (!process(text)) return false;
-    for (std::uint32_t at = parentOf(text); at != kNoText;) {
+    const char* name = slot.name;
+    if (slot.entry & kNameElsewhere) {
+        std::uint32_t at;
+        std::memcpy(&at, slot.name, sizeof at);
+        name = texts + at;
+    }
+    if (!process(name)) return false;
+    if (slot.parent == kNoText) return matched;  // the root
+    for (std::uint32_t at = slot.parent;;) {
         const std::uint32_t next = parentOf(at);
         if (next == kNoText) break;  // the root's own name takes no part
-        if (!process(at)) return false;
+        if (!process(texts + at + kTextHeader)) return false;
         at = next;
     }
     return matched;

@@ -4,23 +4,25 @@
 //
 // Everything a listing holds lives in one block that it owns, region after region:
 //   header (project name, release version)      counts (directories, files, buckets, slots)
-//   the lookup table's slots                    owner (this listing)
+//   owner (this listing)
 //   directory records    file records           storage counts
 //   archive entries      managed files          naked files
 //   data files (the handle and path of each archive data file)
-//   entry texts (each entry's index, its parent's text and its name)
+//   the lookup table's slots (from a cache line's start: two slots to a line)
+//   texts (each directory's index, its parent's text and its name; file names too long for
+//          their slot, and those of files the tree does not reach)
 //   strings (the project name, the data files' paths)
 // Links inside the block are plain pointers or offsets; a listing does not refer to its
 // manifest. Only what later calls use is kept: a manifest's checksums are not.
 //
-// The lookup table holds K = n - n/8 buckets for n entries: an entry goes to bucket (path
-// hash mod K). The buckets lie one after another in slots a quarter more than the entries,
-// each bucket starting at its home slot (spread evenly over the table) or right after the
-// bucket before it, whichever is later; a lookup reads from the home slot on, so it mostly
-// touches one cache line. A slot keeps the entry's path hash and the offset of its text, and
-// the text holds what matching a path needs (the entry's name and its parent's text), so a
-// lookup compares a path without touching directory or file records: one read of the table,
-// one of the text, then the parents' texts (few, and read by every lookup).
+// The lookup table holds K = n - n/8 buckets for n entries: an entry goes to bucket (its
+// bucket hash mod K). The buckets lie one after another in slots an eighth more than the
+// entries, each bucket starting at its home slot (spread evenly over the table) or right after
+// the bucket before it, whichever is later, so a lookup reads from the home slot on and
+// mostly touches one cache line. A slot of 32 bytes keeps what matching a path needs: the
+// entry's hash, index, parent directory (its text) and, when it fits, its name; directories'
+// texts are few and lie together. A lookup so reads one line of the table and the texts of
+// the parents (read by every lookup, so at hand), and no directory or file record.
 //
 // The shape never changes after construction and may be read by any thread. Opening and
 // closing files take the listing's lock; reading does not.
@@ -168,9 +170,8 @@ public:
     static Win32::HANDLE OpenNakedFile(std::uint32_t fileType, const char* projectRoot, std::uint32_t releaseVersion,
                                        std::uint32_t fileVersion, const char* name);
 
-    // FNV-1 hash of a path, ASCII letters folded to lower case: the bucket hash.
-    static std::uint32_t HashPath(const char* path);
-    static std::uint32_t HashPath(const char* path, std::size_t length);
+    // The lookup table's hash of a path, ASCII letters folded to lower case.
+    static std::uint32_t BucketHash(const char* path, std::size_t length);
     // The directory or file whose path matches (ASCII case ignored), or null. Allocates
     // nothing; the hash (and length) may be given when several listings are asked.
     const EntryHeader* Lookup(const char* path) const;
@@ -222,8 +223,6 @@ private:
 
     ProjectListing(std::string projectRoot, std::unique_ptr<std::uint8_t[]> block, std::size_t blockSize, const Views& views);
     void TearDownStorage();
-    // Whether the path names the entry whose text is at offset text.
-    bool TextMatches(std::uint32_t text, const char* path, std::size_t length) const;
 
     struct Header {
         const char* projectName;
@@ -237,16 +236,23 @@ private:
         std::uint64_t bucketFactor; // for the remainder by K (Lemire's fastmod)
         std::uint64_t homeFactor;   // places bucket b's home slot (BucketHome)
     };
-    // A slot of the lookup table: an entry's path hash and the offset of its text.
+    // A slot of the lookup table. Two share a cache line.
     struct Slot {
         std::uint32_t hash;
-        std::uint32_t text;  // kNoText in an empty slot
+        std::uint32_t entry;   // the entry's index (| kNameElsewhere); kEmptySlot in an empty slot
+        std::uint32_t parent;  // the offset of the parent directory's text; kNoText for the root
+        char name[20];         // the name and its terminator, or (kNameElsewhere) the offset of the name in the texts
     };
+    static constexpr std::uint32_t kEmptySlot = 0xFFFFFFFFu;
+    static constexpr std::uint32_t kNameElsewhere = 0x80000000u;
     static constexpr std::uint32_t kNoText = 0xFFFFFFFFu;
-    // An entry's text: its index (directories 0 to D-1, then files) and the offset of its
-    // parent's text (kNoText for the root), each 32 bits in native order, then its name and a
-    // terminating zero; texts follow each other without padding.
+    static constexpr std::size_t kInlineName = sizeof(Slot::name) - 1;  // the longest name a slot holds
+    // A directory's text: its index and the offset of its parent's text (kNoText for the
+    // root), each 32 bits in native order, then its name and a terminating zero; texts follow
+    // each other without padding.
     static constexpr std::uint32_t kTextHeader = 8;
+    // Whether the path names the entry of the slot.
+    bool SlotMatches(const Slot& slot, const char* path, std::size_t length) const;
     struct StorageCounts {
         std::uint32_t archived;
         std::uint32_t managed;
@@ -266,12 +272,11 @@ private:
         DataFile* dataFiles;
         char* texts;
     };
-    // Where each region of the block begins, in this order, each aligned for any record; the
-    // listing's own address (owner) sits between the slots and the directory records; the
-    // texts and the strings follow as plain bytes.
+    // Where each region of the block begins, in this order, each aligned for any record (the
+    // slots on a cache line); the texts and the strings follow as plain bytes.
     struct Layout {
-        std::uint64_t header, counts, slots, owner, directories, files, storageCounts, archiveFiles, managedFiles,
-            nakedFiles, dataFiles, texts, strings, total;
+        std::uint64_t header, counts, owner, directories, files, storageCounts, archiveFiles, managedFiles, nakedFiles,
+            dataFiles, slots, texts, strings, total;
         static Layout Plan(std::uint64_t slotCount, std::uint32_t directoryCount, std::uint32_t fileCount,
                            const StorageCounts& storage, std::uint64_t textBytes, std::uint64_t stringBytes);
         Views ViewsAt(std::uint8_t* base) const;

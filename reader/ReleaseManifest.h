@@ -154,12 +154,23 @@ private:
     void BindFile(std::uint32_t index, const std::string& path, std::uint32_t archiveHash, const char* rootDir,
                   const char* projectRoot, ArchiveManager& archives, BindingScratch& scratch, FileBinding& binding,
                   BindingCounts& counts, DataFileHandles& handles) const;
+    // How many files the walk of the tree hands over at once.
+    static constexpr std::uint32_t kWalkBatch = 16;
+    // A file as the walk of the tree meets it.
+    struct FileVisit {
+        std::uint32_t index;
+        const char* name;
+        std::string path;    // from the root, cut at kMaxPath characters
+        std::uint32_t hash;  // the listing's bucket hash of that path
+    };
     // Breadth first from the root, as a listing is laid out: for each directory taken from the
     // queue its subdirectories, then its files, each range in record order, a subdirectory
-    // with children queued in turn. Each entry reached is given with the listing hash of its
+    // with children queued in turn. Each entry reached is given with the bucket hash of its
     // path and its parent's state; onDirectory returns the state of the directory given.
-    template <typename State, typename OnDirectory, typename OnFile>
-    void WalkTree(State rootState, OnDirectory&& onDirectory, OnFile&& onFile) const;
+    // Files come in batches: onFiles sees a batch before onFile visits its files one by one,
+    // so that what their visits will read can be fetched from memory ahead, all at once.
+    template <typename State, typename OnDirectory, typename OnFiles, typename OnFile>
+    void WalkTree(State rootState, OnDirectory&& onDirectory, OnFiles&& onFiles, OnFile&& onFile) const;
 
     bool CheckRegions();
     void CollectStrings(std::uint32_t capacityHint);
