@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "VellTestSupport.h"
+#include "writer/Checksum.h"
 #include "writer/ProjectWriter.h"
 
 using namespace Tarn::VELL::Writer;
@@ -267,6 +268,71 @@ TEST_F(VellTool, CheckPassesOnTheSampleAndNamesADamagedFileInOneLine)
     EXPECT_TRUE(Has(r.err, "Failed to decompress archive file \"DATA/bad.txt\"")) << r.err;
     EXPECT_TRUE(Has(r.err, "Archive Entry: Hash=")) << r.err;
     EXPECT_EQ(Vell(damaged, "-q check").err, "");
+}
+
+// Data stored as it is carries no check of its own: only verify, comparing every file with
+// the manifest's MD5, finds flipped bytes in it.
+TEST_F(VellTool, VerifyNamesFilesThatDifferFromTheirChecksum)
+{
+    const std::string stored = "stored entry " + std::string(3000, 's');
+    ProjectRelease release("sums", 0x00000001);
+    const auto add = [&release](const std::string& path, const std::string& content, Storage storage, Compression compression,
+                                bool withChecksum) {
+        FileSpec file;
+        file.path = path;
+        file.content = content;
+        file.storage = storage;
+        file.compression = compression;
+        if (withChecksum) file.checksum = Md5Of(content);
+        release.Add(file);
+    };
+    add("DATA/stored.bin", stored, Storage::Archived, Compression::Stored, true);
+    add("DATA/zlib.txt", std::string(4000, 'z'), Storage::Archived, Compression::Zlib, true);
+    add("DATA/lzma.bin", std::string(4000, 'l'), Storage::Archived, Compression::Lzma, true);
+    add("Config/managed.ini", "managed = 1\n", Storage::Managed, Compression::Stored, true);
+    add("naked.cfg", "naked\n", Storage::Naked, Compression::Stored, true);
+    add("DATA/nosum.txt", "no checksum", Storage::Archived, Compression::Stored, false);
+    const auto written = release.Write(mDir.Path() / "sums/VELL");
+    const std::string deploy = written.deployDirectory.string();
+
+    Result r = Vell(deploy, "verify");
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(r.out, "6 file(s) read, " + std::to_string(stored.size() + 8000 + 12 + 6 + 11) +
+                         " bytes: 5 verified, 0 differ from their checksum, 0 failed, 1 unverified (no checksum in the manifest)\n");
+
+    // Two bytes flipped inside the stored entry, and the managed file changed on disk.
+    const fs::path data = written.archives.at(0).dataPath;
+    std::string bytes = TempDir::Read(data.string());
+    const std::size_t at = bytes.find(stored);
+    ASSERT_NE(at, std::string::npos);
+    bytes[at + 100] ^= 0x01;
+    bytes[at + 101] ^= 0x40;
+    std::ofstream(data, std::ios::binary | std::ios::trunc) << bytes;
+    std::ofstream(mDir.Path() / "sums/VELL/projects/sums/managedfiles/0.0.0.1/Config/managed.ini", std::ios::trunc)
+        << "managed = 2\n";
+
+    EXPECT_EQ(Vell(deploy, "check").status, 0) << "nothing but the checksum tells";
+    r = Vell(deploy, "verify");
+    EXPECT_EQ(r.status, 1);
+    const std::string sum = HexDigest(Md5Of(stored));
+    EXPECT_TRUE(Has(r.out, "MISMATCH DATA/stored.bin: its MD5 is ")) << r.out;
+    EXPECT_TRUE(Has(r.out, ", the manifest says " + sum + "\n")) << r.out;
+    EXPECT_TRUE(Has(r.out, "MISMATCH Config/managed.ini: ")) << r.out;
+    EXPECT_EQ(LineCount(r.out), 3u) << r.out;
+    EXPECT_TRUE(Has(r.out, "3 verified, 2 differ from their checksum, 0 failed, 1 unverified")) << r.out;
+    r = Vell(deploy, "verify --json");
+    EXPECT_TRUE(Has(r.out, "{\"path\":\"DATA/stored.bin\",\"kind\":\"file\",\"size\":" + std::to_string(stored.size()) +
+                               ",\"status\":\"mismatch\",\"checksum\":\"" + sum + "\",\"actual\":\""))
+        << r.out;
+    EXPECT_TRUE(Has(r.out, "{\"path\":\"DATA/nosum.txt\",\"kind\":\"file\",\"size\":11,\"status\":\"unverified\","
+                           "\"checksum\":null,\"actual\":\"" + HexDigest(Md5Of("no checksum")) + "\"}"))
+        << r.out;
+
+    // A file that cannot be read at all fails verify too.
+    const std::string damaged = WriteDamagedRelease(mDir.Path() / "broken/VELL");
+    r = Vell(damaged, "verify");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Has(r.out, "FAILED DATA/bad.txt: its compressed data in ")) << r.out;
 }
 
 TEST_F(VellTool, UsageErrors)

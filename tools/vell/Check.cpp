@@ -5,8 +5,9 @@
 #include "Commands.h"
 #include "Diagnostics.h"
 #include "Json.h"
-#include "Progress.h"
 #include "Release.h"
+#include "tools/common/Progress.h"
+#include "writer/Checksum.h"
 #include "Storage.h"
 
 namespace Vell {
@@ -73,20 +74,18 @@ int Check(const Invocation& invocation)
     StorageView storage;
     const bool haveStorage = storage.Load(invocation.directory);
 
-    Progress progress(files.size(), totalBytes);
+    TarnTools::Progress progress("checking", files.size(), totalBytes);
     std::vector<Outcome> failures;
     uint64_t bytes = 0;
     std::size_t selfChecked = 0;
     for (const Entry& file : files) {
-        uint64_t read = 0;
         std::string reason;
         const bool ok = ReadWholeFile(file, [&](const char*, uint32_t n) {
-            read += n;
+            bytes += n;
             progress.Add(0, n);
             return true;
         }, reason);
         progress.Add(1, 0);
-        bytes += read;
         Outcome outcome{&file, ok ? "ok" : "failed", reason, {}};
         if (json) PrintJson(outcome, nullptr);
         if (!ok) failures.push_back(outcome);
@@ -108,12 +107,63 @@ int Check(const Invocation& invocation)
     return failures.empty() ? kExitOk : kExitFailed;
 }
 
+int Verify(const Invocation& invocation)
+{
+    bool json = false;
+    if (!ParseJsonOption("verify", invocation.args, json)) return kExitUsage;
+    StorageView storage;
+    if (!storage.Load(invocation.directory)) {
+        Complain("verify", "cannot read the release's manifests");
+        return kExitFailed;
+    }
+    uint64_t totalBytes = 0;
+    const std::vector<Entry> files = AllFiles(totalBytes);
+
+    TarnTools::Progress progress("verifying", files.size(), totalBytes);
+    std::vector<Outcome> problems;
+    uint64_t bytes = 0;
+    std::size_t verified = 0, mismatched = 0, failed = 0, unverified = 0;
+    Tarn::VELL::Writer::Md5 md5;
+    for (const Entry& file : files) {
+        const std::optional<StorageDetails> details = storage.Find(file.path);
+        std::string reason;
+        const bool ok = ReadWholeFile(file, [&](const char* data, uint32_t n) {
+            md5.Update(data, n);
+            bytes += n;
+            progress.Add(0, n);
+            return true;
+        }, reason);
+        const Tarn::VELL::Writer::Md5Digest digest = md5.Finish();
+        progress.Add(1, 0);
+        Outcome outcome{&file, "ok", reason, ok ? Tarn::VELL::Writer::HexDigest(digest) : std::string()};
+        if (!ok) {
+            outcome.status = "failed";
+            ++failed;
+        } else if (!details || !details->HasChecksum()) {
+            outcome.status = "unverified";
+            ++unverified;
+        } else if (digest != details->checksum) {
+            outcome.status = "mismatch";
+            outcome.reason = "its MD5 is " + outcome.actual + ", the manifest says " +
+                             Hex(details->checksum.data(), details->checksum.size());
+            ++mismatched;
+        } else {
+            ++verified;
+        }
+        if (json) PrintJson(outcome, details ? &*details : nullptr);
+        if (outcome.status == "failed" || outcome.status == "mismatch") problems.push_back(outcome);
+    }
+    progress.Finish();
+    if (!json) {
+        for (const Outcome& problem : problems)
+            std::printf("%s %s: %s\n", problem.status == "failed" ? "FAILED" : "MISMATCH", problem.file->path.c_str(),
+                        problem.reason.c_str());
+        std::printf("%zu file(s) read, %llu bytes: %zu verified, %zu differ from their checksum, %zu failed, %zu unverified "
+                    "(no checksum in the manifest)\n",
+                    files.size(), static_cast<unsigned long long>(bytes), verified, mismatched, failed, unverified);
+    }
+    return problems.empty() ? kExitOk : kExitFailed;
+}
+
 }  // namespace Vell
 
-namespace Vell {
-int Verify(const Invocation&)
-{
-    Complain("verify", "not yet");
-    return kExitFailed;
-}
-}  // namespace Vell

@@ -10,8 +10,8 @@
 
 #include "Commands.h"
 #include "Diagnostics.h"
-#include "Progress.h"
 #include "Release.h"
+#include "tools/common/Progress.h"
 
 namespace fs = std::filesystem;
 
@@ -101,7 +101,7 @@ std::string SystemReason() { return std::strerror(errno); }
 
 // Writes one file under a temporary name beside its target and renames it when complete;
 // on any failure (or a stop signal) removes what it wrote.
-bool ExtractFile(const Entry& file, const fs::path& target, Progress& progress, std::string& reason)
+bool ExtractFile(const Entry& file, const fs::path& target, TarnTools::Progress& progress, std::string& reason)
 {
     const fs::path partial = target.parent_path() / ("." + target.filename().string() + ".vell-partial");
     std::error_code ignored;
@@ -213,7 +213,7 @@ int Extract(const Invocation& invocation)
 
     uint64_t totalBytes = 0;
     for (const Entry& file : files) totalBytes += file.size;
-    Progress progress(files.size(), totalBytes);
+    TarnTools::Progress progress("extracting", files.size(), totalBytes);
     StopSignals stopSignals;
     std::size_t extracted = 0;
     std::string interruptedFile;
