@@ -11,6 +11,8 @@ packages=(cmake g++ ninja-build pkg-config python3 zlib1g-dev liblzma-dev libgte
           libzip-dev libphysfs-dev)
 # MD5 of file contents for vellpack's manifests and vell's checks
 packages+=(libmd-dev)
+# vell mount: FUSE 3 (the library and fusermount3)
+packages+=(libfuse3-dev fuse3)
 source scripts/packages.sh
 require_packages "${packages[@]}"
 
