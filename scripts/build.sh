@@ -13,6 +13,8 @@ packages=(cmake g++ ninja-build pkg-config python3 zlib1g-dev liblzma-dev libgte
 packages+=(libmd-dev)
 # vell mount: FUSE 3 (the library and fusermount3)
 packages+=(libfuse3-dev fuse3)
+# vell's --json output
+packages+=(nlohmann-json3-dev)
 source scripts/packages.sh
 require_packages "${packages[@]}"
 

@@ -1,4 +1,5 @@
-// JSON output: one object per line (JSON Lines), fields in the order they are added.
+// JSON output: one object per line (JSON Lines), fields in the order they are added, written
+// by nlohmann's JSON library.
 //
 // Strings are UTF-8. Names in content may hold any byte: valid UTF-8 is written as it is,
 // quotes, backslashes and control characters are escaped, and every byte that is not part of
@@ -10,10 +11,10 @@
 #include <cstdint>
 #include <string>
 
+#include <nlohmann/json.hpp>
+
 namespace Vell {
 
-// The JSON string literal of text (quotes included); invalid UTF-8 bytes become U+FFFD.
-std::string JsonString(const std::string& text);
 bool IsValidUtf8(const std::string& text);
 // Lowercase hexadecimal of bytes.
 std::string Hex(const uint8_t* bytes, std::size_t count);
@@ -23,14 +24,12 @@ public:
     // Adds "name": text, and "nameHex" when text is not valid UTF-8.
     JsonObject& Text(const char* name, const std::string& text);
     JsonObject& Number(const char* name, uint64_t value);
-    JsonObject& Boolean(const char* name, bool value);
     JsonObject& Null(const char* name);
     // The object as one line, line break included.
     std::string Line() const;
 
 private:
-    void Key(const char* name);
-    std::string mBody;
+    nlohmann::ordered_json mObject = nlohmann::ordered_json::object();
 };
 
 }  // namespace Vell
