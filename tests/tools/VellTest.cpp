@@ -130,6 +130,25 @@ TEST_F(VellTool, DirectoriesOutsideAnyReleaseSayWhy)
     EXPECT_TRUE(Has(Vell((mDir.Path() / "sample/VELL/projects").string(), "-v ls").err, "Did not find keywords"));
 }
 
+// Content missing at load does not stop the release from loading: one line says so, and the
+// file that cannot be read says why.
+TEST_F(VellTool, MissingContentIsSummedUpInOneLine)
+{
+    ProjectRelease release("gaps", 0x00000001);
+    release.Add("a.txt", "a", Storage::Naked).Add("b.txt", "b", Storage::Naked).Add("c.txt", "c", Storage::Archived);
+    const auto written = release.Write(mDir.Path() / "gaps/VELL");
+    fs::remove(written.deployDirectory / "a.txt");
+    fs::remove(written.deployDirectory / "b.txt");
+    Result r = Vell(written.deployDirectory.string(), "cat a.txt");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "vell: the library reported 2 problem(s) while loading the release; the first: Missing naked file: " +
+                         (written.deployDirectory / "a.txt").string() +
+                         "\nvell cat: cannot read \"a.txt\": its content was missing when the release was loaded\n"
+                         "vell: run with -v to see the library's full diagnostics\n");
+    EXPECT_EQ(Vell(written.deployDirectory.string(), "cat c.txt").out, "c");
+    EXPECT_EQ(Vell(written.deployDirectory.string(), "-q cat c.txt").err, "");
+}
+
 TEST_F(VellTool, StatTellsKindSizeAndStorage)
 {
     Result r = Vell(mClient, "stat data/sounds/MUSIC.ogg");

@@ -41,10 +41,6 @@ void PrintListing(const std::string& heading, const std::vector<Entry>& entries,
 
 }  // namespace
 
-void Complain(const char* command, const std::string& text) { std::fprintf(stderr, "vell %s: %s\n", command, text.c_str()); }
-
-std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
-
 int Ls(const Invocation& invocation)
 {
     bool longFormat = false, recursive = false, json = false;

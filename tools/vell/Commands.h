@@ -25,9 +25,4 @@ int Verify(const Invocation& invocation);
 // Loads the release itself (it serves the file system for as long as it is mounted).
 int Mount(const Invocation& invocation);
 
-// "vell CMD: " followed by the text and a line break, on standard error.
-void Complain(const char* command, const std::string& text);
-// Text in double quotes, for messages.
-std::string Quoted(const std::string& text);
-
 }  // namespace Vell

@@ -19,6 +19,7 @@ std::atomic<bool> gHeldBack{false};
 // what went wrong, the rest are only counted.
 constexpr std::size_t kKeptMessages = 200;
 thread_local std::vector<std::string> tCaptured;
+thread_local std::size_t tCapturedCount = 0;
 
 const char* VELL_CALL SeverityName(int32_t severity)
 {
@@ -36,7 +37,9 @@ void VELL_CALL LogV(int32_t severity, uint32_t, uint32_t, const char* format, va
     std::size_t n = std::strlen(text);
     while (n > 0 && (text[n - 1] == '\n' || text[n - 1] == '\r')) text[--n] = '\0';
     if (verbosity == Verbosity::Verbose) std::fprintf(stderr, "vell: %s: %s\n", SeverityName(severity), text);
-    if (severity >= VELL_LOG_WARN && tCaptured.size() < kKeptMessages) tCaptured.emplace_back(text, n);
+    if (severity < VELL_LOG_WARN) return;
+    ++tCapturedCount;
+    if (tCaptured.size() < kKeptMessages) tCaptured.emplace_back(text, n);
 }
 
 const LogFunctionTable kLogTable = [] {
@@ -98,14 +101,26 @@ Verbosity CurrentVerbosity() { return gVerbosity.load(); }
 
 void InstallLibraryLog() { VellSetLogger(&kLogTable); }
 
-void BeginCapture() { tCaptured.clear(); }
+void BeginCapture()
+{
+    tCaptured.clear();
+    tCapturedCount = 0;
+}
 std::vector<std::string> CapturedMessages() { return tCaptured; }
+std::size_t CapturedCount() { return tCapturedCount; }
 
 std::string WithoutReporter(const std::string& message)
 {
-    // "Tarn::VELL::Reader::X::Y: text" or "VellOpenFile: text": a name without blanks.
+    // "VellOpenFile: text", "Tarn::VELL::Reader::X::Y: text", or a template's name such as
+    // "Tarn::...::ReleaseManifestTemplate<struct Tarn::...::FileTableEntry>::CreateListing: text":
+    // a name whose only blanks are inside angle brackets.
     const std::size_t colon = message.find(": ");
-    if (colon == std::string::npos || message.find(' ') < colon) return message;
+    if (colon == std::string::npos) return message;
+    int depth = 0;
+    for (std::size_t i = 0; i < colon; ++i) {
+        depth += message[i] == '<' ? 1 : message[i] == '>' ? -1 : 0;
+        if (message[i] == ' ' && depth == 0) return message;
+    }
     return message.substr(colon + 2);
 }
 
@@ -160,6 +175,10 @@ std::string ExplainLoadFailure(const std::vector<std::string>& messages)
     if (messages.empty()) return "the library gave no reason";
     return WithoutReporter(messages.front());
 }
+
+void Complain(const char* command, const std::string& text) { std::fprintf(stderr, "vell %s: %s\n", command, text.c_str()); }
+
+std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
 void NoteHeldBack() { gHeldBack = true; }
 

@@ -7,6 +7,7 @@
 // the messages read after an operation are those that operation caused.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,8 @@ void BeginCapture();
 // The warnings and errors the library logged on this thread since BeginCapture, each
 // without its trailing line break (at most a few hundred; the rest are counted only).
 std::vector<std::string> CapturedMessages();
+// How many warnings and errors were logged on this thread since BeginCapture, all counted.
+std::size_t CapturedCount();
 
 // A message without the qualified function name the library puts first.
 std::string WithoutReporter(const std::string& message);
@@ -38,6 +41,11 @@ std::string WithoutReporter(const std::string& message);
 std::string ExplainFileFailure(const std::vector<std::string>& messages);
 // Why the release could not be loaded, from the messages of the initialisation.
 std::string ExplainLoadFailure(const std::vector<std::string>& messages);
+
+// "vell CMD: " followed by the text and a line break, on standard error.
+void Complain(const char* command, const std::string& text);
+// Text in double quotes, for messages.
+std::string Quoted(const std::string& text);
 
 // Remembers that library messages were held back; PrintHint then says once that -v shows
 // them (nothing with -q or -v).

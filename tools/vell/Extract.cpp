@@ -1,5 +1,6 @@
 // extract: copies files out of the release into a directory, named as the manifest names
 // them, each complete or not at all.
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>

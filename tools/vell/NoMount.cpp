@@ -1,5 +1,6 @@
 // mount where this vell was built without FUSE 3.
 #include "Commands.h"
+#include "Diagnostics.h"
 
 namespace Vell {
 

@@ -1,5 +1,7 @@
 #include "Release.h"
 
+#include <algorithm>
+
 #include "Diagnostics.h"
 #include "TarnVellIO.h"
 

@@ -188,7 +188,7 @@ int main(int argc, char** argv)
     const std::vector<std::string> problems = CapturedMessages();
     if (!problems.empty() && CurrentVerbosity() == Verbosity::Normal) {
         std::fprintf(stderr, "vell: the library reported %zu problem(s) while loading the release; the first: %s\n",
-                     problems.size(), WithoutReporter(problems.front()).c_str());
+                     CapturedCount(), WithoutReporter(problems.front()).c_str());
         NoteHeldBack();
     }
     const int status = command->run(invocation);
