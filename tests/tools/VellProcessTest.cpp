@@ -91,7 +91,10 @@ TEST_F(VellProcess, InterruptedExtractLeavesNoPartialFile)
     int status = 0;
     while (partial.empty() && std::chrono::steady_clock::now() < deadline && waitpid(vell, &status, WNOHANG) == 0) {
         const std::vector<fs::path> found = PartialFiles(out);
-        if (found.empty()) continue;
+        if (found.empty()) {
+            std::this_thread::sleep_for(std::chrono::microseconds(500));
+            continue;
+        }
         kill(vell, SIGSTOP);
         waitpid(vell, &status, WUNTRACED);
         if (fs::exists(found.front())) partial = found.front();

@@ -229,6 +229,7 @@ int Mount(const Invocation& invocation)
     char* argv[] = {program, optionFlag, options, nullptr};
     struct fuse_args args = FUSE_ARGS_INIT(3, argv);
     struct fuse* fuse = fuse_new(&args, &operations, sizeof(operations), nullptr);
+    fuse_opt_free_args(&args);  // the parse may have copied them
     if (fuse == nullptr) {
         Complain("mount", "FUSE could not be set up (see the message above)");
         return kExitFailed;
