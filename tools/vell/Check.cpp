@@ -6,9 +6,9 @@
 #include "Diagnostics.h"
 #include "Json.h"
 #include "Release.h"
+#include "Storage.h"
 #include "tools/common/Progress.h"
 #include "writer/Checksum.h"
-#include "Storage.h"
 
 namespace Vell {
 
@@ -44,12 +44,13 @@ struct Outcome {
     std::string actual;  // verify: the content's MD5
 };
 
-void PrintJson(const Outcome& outcome, const StorageDetails* details)
+// One file's line of --json; verify's lines also carry the checksums compared.
+void PrintJson(const Outcome& outcome, bool verify, const StorageDetails* details)
 {
     JsonObject object;
     object.Text("path", outcome.file->path).Text("kind", "file").Number("size", outcome.file->size).Text("status", outcome.status);
-    if (details) {
-        if (details->HasChecksum())
+    if (verify) {
+        if (details && details->HasChecksum())
             object.Text("checksum", Hex(details->checksum.data(), details->checksum.size()));
         else
             object.Null("checksum");
@@ -87,7 +88,7 @@ int Check(const Invocation& invocation)
         }, reason);
         progress.Add(1, 0);
         Outcome outcome{&file, ok ? "ok" : "failed", reason, {}};
-        if (json) PrintJson(outcome, nullptr);
+        if (json) PrintJson(outcome, false, nullptr);
         if (!ok) failures.push_back(outcome);
         if (haveStorage) {
             const std::optional<StorageDetails> details = storage.Find(file.path);
@@ -150,7 +151,7 @@ int Verify(const Invocation& invocation)
         } else {
             ++verified;
         }
-        if (json) PrintJson(outcome, details ? &*details : nullptr);
+        if (json) PrintJson(outcome, true, details ? &*details : nullptr);
         if (outcome.status == "failed" || outcome.status == "mismatch") problems.push_back(outcome);
     }
     progress.Finish();
