@@ -154,10 +154,11 @@ protected:
         return stat(mPoint.c_str(), &point) == 0 && stat(mPoint.parent_path().c_str(), &parent) == 0 &&
                point.st_dev != parent.st_dev;
     }
-    // Starts vell mount on the sample solution and waits until the file system is there.
-    void StartMount()
+    // Starts vell mount (on the sample solution by default) and waits until the file system
+    // is there.
+    void StartMount(const std::string& directory = {})
     {
-        mVell = Spawn({VELL_BINARY, "mount", mGame, mPoint.string()}, mDir / "mount.txt");
+        mVell = Spawn({VELL_BINARY, "mount", directory.empty() ? mGame : directory, mPoint.string()}, mDir / "mount.txt");
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
         int status = 0;
         while (!Mounted() && std::chrono::steady_clock::now() < deadline) {
@@ -244,6 +245,26 @@ TEST_F(VellMount, UnmountsOnSigtermAndSigint)
         EXPECT_TRUE(EndedCleanly()) << signal << TempDir::Read(mDir / "mount.txt");
         EXPECT_FALSE(Mounted()) << signal;
     }
+}
+
+// A file that cannot be decompressed fails its reads with EIO and costs one line; the rest
+// of the release is served.
+TEST_F(VellMount, ADamagedFileFailsItsReadsAndSaysWhyOnce)
+{
+    ASSERT_NO_FATAL_FAILURE(StartMount(WriteDamagedRelease(mDir.Path() / "broken/VELL")));
+    EXPECT_EQ(TempDir::Read((mPoint / "DATA/good.txt").string()), std::string(5000, 'g'));
+    const int fd = open((mPoint / "DATA/bad.txt").c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0) << std::strerror(errno);
+    char buffer[100];
+    EXPECT_EQ(read(fd, buffer, sizeof(buffer)), -1);
+    EXPECT_EQ(errno, EIO);
+    close(fd);
+    EXPECT_EQ(std::system(("fusermount3 -u " + Quote(mPoint.string())).c_str()), 0);
+    EXPECT_TRUE(EndedCleanly());
+    const std::string log = TempDir::Read(mDir / "mount.txt");
+    EXPECT_NE(log.find("\nvell mount: cannot open \"DATA/bad.txt\": its compressed data in "), std::string::npos) << log;
+    EXPECT_NE(log.find("is damaged (zlib: Z_DATA_ERROR: incorrect data check)\n"), std::string::npos) << log;
+    EXPECT_EQ(LineCount(log), 4u) << log;  // mounted, the file's line, unmounted, the hint about -v
 }
 
 TEST_F(VellMount, SaysWhyItCannotMount)

@@ -22,23 +22,6 @@ using VellTool = VellFixture;
 
 bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
-// A release of two zlib files whose first entry (bad.txt, first in manifest order) has a
-// damaged check value; returns its deploy directory.
-std::string WriteDamagedRelease(const fs::path& root)
-{
-    ProjectRelease release("broken", 0x00000001);
-    release.Add("DATA/good.txt", std::string(5000, 'g'), Storage::Archived, Compression::Zlib);
-    release.Add("DATA/bad.txt", std::string(5000, 'b'), Storage::Archived, Compression::Zlib);
-    const auto written = release.Write(root);
-    const auto& archive = written.archives.at(0);
-    std::fstream data(archive.dataPath, std::ios::in | std::ios::out | std::ios::binary);
-    std::string bytes((std::istreambuf_iterator<char>(data)), std::istreambuf_iterator<char>());
-    const std::size_t firstEnd = bytes.size() / 2;
-    data.seekp(static_cast<std::streamoff>(firstEnd - 1));
-    data.put(static_cast<char>(bytes[firstEnd - 1] ^ 0x5A));
-    return written.deployDirectory.string();
-}
-
 // Every path below root, relative, with '/' between names, in sorted order.
 std::vector<std::string> TreeOf(const fs::path& root)
 {

@@ -3,11 +3,15 @@
 #pragma once
 
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include <gtest/gtest.h>
 
 #include "support/TempDir.h"
+#include "writer/ProjectWriter.h"
 #include "writer/Sample.h"
 
 namespace VellTestSupport {
@@ -40,6 +44,24 @@ inline std::size_t LineCount(const std::string& text)
     std::size_t lines = 0;
     for (char c : text) lines += c == '\n';
     return lines;
+}
+
+// A release of two zlib files whose first entry (bad.txt, first in manifest order) has a
+// damaged check value; returns its deploy directory.
+inline std::string WriteDamagedRelease(const std::filesystem::path& root)
+{
+    using namespace Tarn::VELL::Writer;
+    ProjectRelease release("broken", 0x00000001);
+    release.Add("DATA/good.txt", std::string(5000, 'g'), Storage::Archived, Compression::Zlib);
+    release.Add("DATA/bad.txt", std::string(5000, 'b'), Storage::Archived, Compression::Zlib);
+    const auto written = release.Write(root);
+    const auto& archive = written.archives.at(0);
+    std::fstream data(archive.dataPath, std::ios::in | std::ios::out | std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(data)), std::istreambuf_iterator<char>());
+    const std::size_t firstEnd = bytes.size() / 2;
+    data.seekp(static_cast<std::streamoff>(firstEnd - 1));
+    data.put(static_cast<char>(bytes[firstEnd - 1] ^ 0x5A));
+    return written.deployDirectory.string();
 }
 
 class VellFixture : public ::testing::Test {

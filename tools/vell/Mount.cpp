@@ -2,7 +2,8 @@
 // it stays mounted. The tree (names, kinds, sizes) is taken from the library's enumeration
 // once at the start, since a loaded release never changes; file contents are read through
 // VellRead at whatever offset the kernel asks for. Several threads serve requests: each open
-// gets a handle of its own, and a handle is used by one thread at a time.
+// gets a handle of its own, and a handle is used by one thread at a time. A file that cannot
+// be opened or read fails its reads with EIO, with vell's one line on standard error.
 #define FUSE_USE_VERSION 31
 
 #include <fcntl.h>
@@ -81,10 +82,15 @@ private:
     std::unordered_map<std::string, std::size_t> mByPath;
 };
 
+// An open of a file. The library's handle is made by the first read: a compressed file is
+// decompressed whole when opened, and the kernel serves pages it keeps from earlier opens
+// without reading at all.
 struct OpenFile {
-    VellFileHandle handle;
+    std::string path;
     uint64_t size;
     std::mutex lock;  // a handle is used on one thread at a time
+    VellFileHandle handle = nullptr;
+    bool failed = false;
 };
 
 MountTree gTree;
@@ -142,14 +148,7 @@ int Open(const char* path, struct fuse_file_info* info)
     if (node == nullptr) return -ENOENT;
     if (node->directory) return -EISDIR;
     if ((info->flags & O_ACCMODE) != O_RDONLY) return -EROFS;
-    BeginCapture();
-    VellFileHandle handle = VellOpenFile(path + 1);
-    if (handle == nullptr) {
-        Complain("mount", "cannot open " + Quoted(path + 1) + ": " + ExplainFileFailure(CapturedMessages()));
-        NoteHeldBack();
-        return -EIO;
-    }
-    auto* file = new OpenFile{handle, node->size, {}};
+    auto* file = new OpenFile{path + 1, node->size, {}};
     {
         std::lock_guard<std::mutex> guard(gOpenLock);
         gOpen.insert(file);
@@ -159,7 +158,7 @@ int Open(const char* path, struct fuse_file_info* info)
     return 0;
 }
 
-int Read(const char* path, char* buffer, size_t size, off_t offset, struct fuse_file_info* info)
+int Read(const char*, char* buffer, size_t size, off_t offset, struct fuse_file_info* info)
 {
     auto* file = reinterpret_cast<OpenFile*>(info->fh);
     if (offset < 0) return -EINVAL;
@@ -168,10 +167,20 @@ int Read(const char* path, char* buffer, size_t size, off_t offset, struct fuse_
     // Only whole ranges inside the file: a read that crosses the end of a compressed file fails.
     const uint64_t count = std::min<uint64_t>(size, file->size - at);
     std::lock_guard<std::mutex> guard(file->lock);
+    if (file->handle == nullptr && !file->failed) {
+        BeginCapture();
+        file->handle = VellOpenFile(file->path.c_str());
+        if (file->handle == nullptr) {
+            file->failed = true;
+            Complain("mount", "cannot open " + Quoted(file->path) + ": " + ExplainFileFailure(CapturedMessages()));
+            NoteHeldBack();
+        }
+    }
+    if (file->failed) return -EIO;
     uint32_t got = 0;
     BeginCapture();
     if (VellRead(file->handle, at, static_cast<uint32_t>(count), &got, buffer) != VELL_OK || got != count) {
-        Complain("mount", "cannot read " + Quoted(path + 1) + ": " + ExplainFileFailure(CapturedMessages()));
+        Complain("mount", "cannot read " + Quoted(file->path) + ": " + ExplainFileFailure(CapturedMessages()));
         NoteHeldBack();
         return -EIO;
     }
@@ -185,7 +194,7 @@ int Release(const char*, struct fuse_file_info* info)
         std::lock_guard<std::mutex> guard(gOpenLock);
         gOpen.erase(file);
     }
-    VellCloseFile(file->handle);
+    if (file->handle != nullptr) VellCloseFile(file->handle);
     delete file;
     return 0;
 }
@@ -251,7 +260,7 @@ int Mount(const Invocation& invocation)
     {
         std::lock_guard<std::mutex> guard(gOpenLock);
         for (OpenFile* file : gOpen) {
-            VellCloseFile(file->handle);
+            if (file->handle != nullptr) VellCloseFile(file->handle);
             delete file;
         }
         gOpen.clear();
