@@ -56,7 +56,6 @@ private:
 struct ListingInputs {
     std::vector<FileBinding> bindings;       // per file
     std::vector<std::uint32_t> bucketSizes;  // per bucket of the lookup table: the entries the tree reaches there
-    std::uint64_t slotNameBytes = 0;         // the names (with terminators) of the files the tree reaches that fit their slot
     BindingCounts counts;
     DataFileHandles handles;
 };

@@ -157,8 +157,6 @@ void ReleaseManifestTemplate<Entry>::GetFileArchiveMetadata(const char* rootDir,
         },
         [&](const FileVisit& file, std::uint32_t, std::uint32_t parentHash) {
             count(file.hash);
-            const std::size_t length = std::strlen(file.name);
-            if (length <= ProjectListing::kInlineName) inputs.slotNameBytes += length + 1;
             BindFile(file.index, file.path, PathHash::ArchiveContinue(parentHash, file.name), rootDir, projectRoot, archives,
                      scratch, inputs.bindings[file.index], inputs.counts, inputs.handles);
         });
@@ -343,12 +341,12 @@ ProjectListing* ReleaseManifestTemplate<Entry>::BuildListing(const char* rootDir
     const std::uint64_t slotCount = K == 0 ? 0 : std::max(used, Listing::BucketHome(K - 1, homeFactor) + 1) + 1;
 
     // Texts: every directory's (an index, a parent's offset, the name and its terminator), then
-    // the names of the files that have none in a slot.
+    // every file's name.
     std::uint64_t directoryTextBytes = 0, textBytes = 0;
     for (std::uint32_t i = 0; i < D; ++i)
         directoryTextBytes += Listing::kTextHeader + std::strlen(String(Directory(i).name)) + 1;
     for (std::uint32_t j = 0; j < F; ++j) textBytes += std::strlen(String(LoadFileName(j))) + 1;
-    textBytes = directoryTextBytes + textBytes - inputs.slotNameBytes;
+    textBytes += directoryTextBytes;
 
     // Strings: the project name, then the data files' paths in the map's (byte) order; a data
     // file's number becomes its place in that order.
@@ -497,15 +495,15 @@ ProjectListing* ReleaseManifestTemplate<Entry>::BuildListing(const char* rootDir
         },
         [&](const FileVisit& file, std::uint32_t parent, std::uint32_t parentText) {
             Listing::Slot& slot = *place(file.hash, D + file.index, parentText);
+            // The record's name lies with its siblings' names, in order, for enumerations; a
+            // short name is copied into the slot too, for lookups.
             const std::size_t length = std::strlen(file.name);
-            if (length <= Listing::kInlineName) {
+            const std::uint32_t at = writeName(file.name, length);
+            v.files[file.index].name = v.texts + at;
+            if (length <= Listing::kInlineName)
                 std::memcpy(slot.name, file.name, length + 1);
-                v.files[file.index].name = slot.name;
-            } else {
-                const std::uint32_t at = writeName(file.name, length);
+            else
                 nameElsewhere(slot, at);
-                v.files[file.index].name = v.texts + at;
-            }
             v.files[file.index].parent = &v.directories[parent];
         });
     // Entries the tree does not reach are not in the table: no lookup finds them and no

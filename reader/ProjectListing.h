@@ -9,8 +9,8 @@
 //   archive entries      managed files          naked files
 //   data files (the handle and path of each archive data file)
 //   the lookup table's slots (from a cache line's start: two slots to a line)
-//   texts (each directory's index, its parent's text and its name; file names too long for
-//          their slot, and those of files the tree does not reach)
+//   texts (each directory's index, its parent's text and its name; then the file names,
+//          siblings together in order, which the file records point at)
 //   strings (the project name, the data files' paths)
 // Links inside the block are plain pointers or offsets; a listing does not refer to its
 // manifest. Only what later calls use is kept: a manifest's checksums are not.
@@ -20,9 +20,10 @@
 // entries, each bucket starting at its home slot (spread evenly over the table) or right after
 // the bucket before it, whichever is later, so a lookup reads from the home slot on and
 // mostly touches one cache line. A slot of 32 bytes keeps what matching a path needs: the
-// entry's hash, index, parent directory (its text) and, when it fits, its name; directories'
-// texts are few and lie together. A lookup so reads one line of the table and the texts of
-// the parents (read by every lookup, so at hand), and no directory or file record.
+// entry's hash, index, parent directory (its text) and, when it fits, a copy of its name;
+// directories' texts are few and lie together. A lookup so reads one line of the table and
+// the texts of the parents (read by every lookup, so at hand), and no directory or file
+// record. An enumeration reads the names where siblings lie together, not the slots.
 //
 // The shape never changes after construction and may be read by any thread. Opening and
 // closing files take the listing's lock; reading does not.
