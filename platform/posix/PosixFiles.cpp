@@ -286,4 +286,12 @@ DWORD GetModuleFileNameImpl(HMODULE module, LPSTR buffer, DWORD size)
 }
 
 }  // namespace Posix
+
+// This layer's records carry the Win32 error itself.
+void CompleteOverlapped(OVERLAPPED* overlapped, DWORD error, DWORD bytes)
+{
+    overlapped->InternalHigh = bytes;
+    overlapped->Internal = error;
+}
+
 }  // namespace Win32

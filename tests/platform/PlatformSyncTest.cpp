@@ -64,7 +64,11 @@ TEST(PlatformEvents, EventsAndSemaphoresAnswerWaitsAsWindowsDoes)
     EXPECT_EQ(Play(Semaphore(1, 1).get(), "srw"), "(6)(6)o");  // a handle of the wrong kind is refused and left as it was
     EXPECT_EQ(Play(Event(true, true).get(), "1w"), "(6)o");
     EXPECT_EQ(Play(nullptr, "srwa1"), "(6)(6)(6)(6)(6)");
-    EXPECT_EQ(Play(Win32::INVALID_HANDLE_VALUE, "srwa1"), "(6)(6)(6)(6)(6)");
+    EXPECT_EQ(Play(Win32::INVALID_HANDLE_VALUE, "sr1"), "(6)(6)(6)");
+    // Windows takes INVALID_HANDLE_VALUE for the current process, which a wait may wait for.
+    if (TarnTest::kPosixLayer) {
+        EXPECT_EQ(Play(Win32::INVALID_HANDLE_VALUE, "wa"), "(6)(6)");
+    }
     ScopedHandle semaphore = Semaphore(1, 3);
     Win32::LONG previous = -1;
     EXPECT_TRUE(Win32::ReleaseSemaphore(semaphore.get(), 1, &previous));
@@ -72,7 +76,11 @@ TEST(PlatformEvents, EventsAndSemaphoresAnswerWaitsAsWindowsDoes)
     EXPECT_TRUE(Win32::ReleaseSemaphore(semaphore.get(), 1, &previous));
     EXPECT_EQ(previous, 2);
     previous = -1;
-    for (Win32::LONG count : {1, 0, -1}) EXPECT_FALSE(Win32::ReleaseSemaphore(semaphore.get(), count, &previous)) << count;
+    // Windows refuses a count of 0 as well; Wine takes it, and the library never gives it.
+    for (Win32::LONG count : {1, -1}) EXPECT_FALSE(Win32::ReleaseSemaphore(semaphore.get(), count, &previous)) << count;
+    if (TarnTest::kPosixLayer) {
+        EXPECT_FALSE(Win32::ReleaseSemaphore(semaphore.get(), 0, &previous));
+    }
     EXPECT_EQ(previous, -1);
     for (auto [initial, maximum] : std::initializer_list<std::pair<int, int>>{{3, 2}, {0, 0}, {-1, 1}, {0, -1}}) {
         Win32::SetLastError(0);
@@ -138,22 +146,35 @@ TEST(PlatformSemaphores, CountBoundsTheHoldersAcrossThreads)
     EXPECT_EQ(Play(semaphore.get(), "www"), "oot");
 }
 
+// Each thread starts with a last error of 0 and keeps its own. (On Windows any call that
+// succeeds may change the last error, so nothing but the checks runs between setting it and
+// reading it.)
 TEST(PlatformThreads, ThreadIdsDifferAndTheLastErrorBelongsToItsThread)
 {
-    Win32::SetLastError(Win32::kErrorAccessDenied);
     std::vector<Win32::DWORD> ids(4), errors(4, 99);
-    OnThreads(4, [&](int t) {  // alive together, so no id is reused
-        errors[t] = Win32::GetLastError();
-        Win32::SetLastError(Win32::kErrorFileNotFound);
-        ids[t] = Win32::GetCurrentThreadId() == Win32::GetCurrentThreadId() ? Win32::GetCurrentThreadId() : 0;
-        std::this_thread::sleep_for(10ms);
-    });
+    std::atomic<int> started{0}, done{0};
+    std::atomic<bool> go{false};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&, t] {  // alive together, so no id is reused
+            ++started;
+            while (!go.load()) std::this_thread::yield();
+            errors[t] = Win32::GetLastError();
+            Win32::SetLastError(Win32::kErrorFileNotFound);
+            ids[t] = Win32::GetCurrentThreadId() == Win32::GetCurrentThreadId() ? Win32::GetCurrentThreadId() : 0;
+            ++done;
+        });
+    while (started.load() < 4) std::this_thread::yield();
+    Win32::SetLastError(Win32::kErrorAccessDenied);
+    go = true;
+    while (done.load() < 4) std::this_thread::yield();
+    EXPECT_EQ(Win32::GetLastError(), Win32::kErrorAccessDenied);
+    for (std::thread& thread : threads) thread.join();
     std::set<Win32::DWORD> distinct(ids.begin(), ids.end());
     distinct.insert(Win32::GetCurrentThreadId());
     EXPECT_EQ(distinct.size(), ids.size() + 1);
     EXPECT_EQ(distinct.count(0u), 0u);
     EXPECT_EQ(errors, std::vector<Win32::DWORD>(4, 0));
-    EXPECT_EQ(Win32::GetLastError(), Win32::kErrorAccessDenied);
 }
 
 TEST(PlatformThreads, CriticalSectionIsReentrantAndHeldUntilTheLastLeave)
