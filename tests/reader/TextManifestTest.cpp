@@ -7,6 +7,7 @@
 #include "reader/Version.h"
 
 #include "ReaderTestSupport.h"
+#include "support/Platform.h"
 
 using namespace Tarn;
 using namespace Tarn::VELL::Reader;
@@ -103,7 +104,7 @@ TEST(FieldReaders, NumbersConvertLikeStrtoulInBaseZeroAndVersionsAsPackedFourPar
     Win32::SetLastError(0);
     log.Clear();
     EXPECT_EQ(ReadDWORD(in.get(), value), kFail);
-    EXPECT_TRUE(TarnTest::Logged(log, VELL_LOG_OKAY, LogCapture::kInfoTags, "Tarn::VELL::Reader::ReadDWORD: No error"));
+    EXPECT_TRUE(TarnTest::Logged(log, VELL_LOG_OKAY, LogCapture::kInfoTags, "Tarn::VELL::Reader::ReadDWORD: " + TarnTest::CrtText(0)));
     EXPECT_TRUE(LoggedError(log, noNumber));
 
     // With a stale error code the read itself is reported as failed.
@@ -163,7 +164,7 @@ TEST(FileReads, ReadsWholeFilesAndBlocksAndRefusesWhatHasNoSizeOrComesUpShort)
     Win32::gCalls.fread = [](void* b, size_t s, size_t n, std::FILE* f) { return std::fread(b, s, n > 0 ? n - 1 : 0, f); };
     log.Clear();
     EXPECT_EQ(ReadFileIntoBuffer(file.c_str(), data), kFail);
-    EXPECT_TRUE(log.InOrder({"Tarn::VELL::Reader::ReadFileBlockIntoBuffer: No error",
+    EXPECT_TRUE(log.InOrder({"Tarn::VELL::Reader::ReadFileBlockIntoBuffer: " + TarnTest::CrtText(0),
                              "Tarn::VELL::Reader::ReadFileBlockIntoBuffer: fread failed",
                              "Tarn::VELL::Reader::ReadFileIntoBuffer: Failed to read \"" + file + "\"."}))
         << log.Dump();

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/RunProgram.h"
 #include "support/TempDir.h"
 #include "writer/ProjectWriter.h"
 #include "writer/Sample.h"
@@ -24,12 +25,17 @@ struct Result {
 Result Execute(const TempDir& dir, const std::string& commandLine)
 {
     const std::string out = dir / "stdout.txt", err = dir / "stderr.txt";
-    const int raw = std::system((commandLine + " >" + out + " 2>" + err).c_str());
-    const int status = (raw >= 0 && (raw & 0x7F) == 0) ? (raw >> 8) & 0xFF : -1;
-    return {status, TempDir::Read(out), TempDir::Read(err)};
+    const int status = TarnTest::RunCommand(commandLine, out, err);
+    std::string errors = TempDir::Read(err);
+#if defined(_WIN32)
+    // Standard error is a text stream: on Windows its lines end in CR LF.
+    for (std::size_t at; (at = errors.find("\r\n")) != std::string::npos;) errors.erase(at, 1);
+#endif
+    return {status, TempDir::Read(out), errors};
 }
 
-std::string Quote(const std::string& text) { return "'" + text + "'"; }
+using TarnTest::ShellQuote;
+const std::string kVell = TarnTest::ShellProgram(VELL_BINARY), kVellpack = TarnTest::ShellProgram(VELLPACK_BINARY);
 
 class VellTool : public ::testing::Test {
 protected:
@@ -41,7 +47,7 @@ protected:
     }
     Result Vell(const std::string& directory, const std::string& arguments)
     {
-        return Execute(mDir, std::string(VELL_BINARY) + (directory.empty() ? "" : " -C " + Quote(directory)) + " " + arguments);
+        return Execute(mDir, kVell + (directory.empty() ? "" : " -C " + ShellQuote(directory)) + " " + arguments);
     }
 
     TempDir mDir;
@@ -62,7 +68,7 @@ TEST_F(VellTool, ListsDirectoriesFirstWithKindsAndSizes)
               "d            0  Sounds\n"
               "-         2000  readme.txt\n"
               "-         1500  shared.txt\n");
-    r = Vell(mClient, "ls 'DATA/*.txt'");
+    r = Vell(mClient, "ls " + ShellQuote("DATA/*.txt"));
     EXPECT_EQ(r.out, "readme.txt\nshared.txt\n");
     r = Vell(mClient, "ls -R Config");
     EXPECT_EQ(r.out, "Config:\ndefaults.ini\nsettings.ini\n");
@@ -100,7 +106,7 @@ TEST_F(VellTool, StatTreeAndExtract)
     EXPECT_EQ(tree.out, "DATA/Characters\n|-- Hero/\n|   |-- hero.dds\n|   `-- hero.skn\n`-- Villain/\n    `-- villain.dds\n");
 
     const std::string out = mDir / "extracted";
-    Result extract = Vell(mClient, "extract 'DATA/Characters/*' " + Quote(out));
+    Result extract = Vell(mClient, "extract " + ShellQuote("DATA/Characters/*") + " " + ShellQuote(out));
     EXPECT_EQ(extract.status, 0) << extract.err;
     EXPECT_EQ(TempDir::Read(out + "/DATA/Characters/Hero/hero.dds"),
               SampleContent("client", kSampleClientVersion, "DATA/Characters/Hero/hero.dds", 20000));
@@ -139,7 +145,7 @@ TEST_F(VellTool, CheckPassesOnTheSampleAndNamesACorruptedFile)
 TEST_F(VellTool, UsageErrorsAndDirectoriesOutsideAnyLayout)
 {
     EXPECT_EQ(Vell("", "--help").status, 0);
-    EXPECT_EQ(Execute(mDir, VELL_BINARY).status, 2);
+    EXPECT_EQ(Execute(mDir, kVell).status, 2);
     EXPECT_EQ(Vell("", "frobnicate").status, 2);
     EXPECT_EQ(Vell("", "cat").status, 2);
     Result help = Vell("", "extract --help");
@@ -158,11 +164,11 @@ TEST_F(VellTool, VellpackPacksATreeThatVellReadsBack)
     mDir.Write("tree/sub/b.bin", std::string(70000, 'b'));
     mDir.Write("tree/sub/c.dds", std::string(300000, 'c'));
     const std::string root = mDir / "packed/VELL";
-    Result pack = Execute(mDir, std::string(VELLPACK_BINARY) + " project --quiet --root " + Quote(root) +
-                                 " --name tool --version 1.2.3.4 --compress-by-ext=dds:lzma " + Quote(source));
+    Result pack = Execute(mDir, kVellpack + " project --quiet --root " + ShellQuote(root) +
+                                 " --name tool --version 1.2.3.4 --compress-by-ext=dds:lzma " + ShellQuote(source));
     ASSERT_EQ(pack.status, 0) << pack.err;
     const std::string deploy = root + "/projects/tool/releases/1.2.3.4/deploy";
     EXPECT_EQ(Vell(deploy, "cat sub/c.dds").out, std::string(300000, 'c'));
     EXPECT_EQ(Vell(deploy, "check").status, 0);
-    EXPECT_EQ(Execute(mDir, std::string(VELLPACK_BINARY) + " project --bogus").status, 2);
+    EXPECT_EQ(Execute(mDir, kVellpack + " project --bogus").status, 2);
 }

@@ -14,6 +14,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -233,9 +234,16 @@ class ScratchDir {
 public:
     ScratchDir()
     {
-        std::string pattern = (fs::temp_directory_path() / "vell-writer-test-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("cannot create a scratch directory");
-        mPath = pattern;
+        static unsigned counter = 0;
+        std::random_device random;
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            fs::path candidate = fs::temp_directory_path() / ("vell-writer-test-" + std::to_string(random()) + "-" + std::to_string(counter++));
+            if (fs::create_directory(candidate)) {
+                mPath = candidate;
+                return;
+            }
+        }
+        throw std::runtime_error("cannot create a scratch directory");
     }
     ~ScratchDir()
     {

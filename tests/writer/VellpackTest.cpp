@@ -3,11 +3,10 @@
 #include <string>
 #include <vector>
 
-#include <sys/wait.h>
-
 #include <gtest/gtest.h>
 
 #include "FormatCheck.h"
+#include "tests/support/RunProgram.h"
 
 namespace fs = std::filesystem;
 using Arguments = std::vector<std::string>;
@@ -21,10 +20,10 @@ struct ToolRun {
 
 ToolRun Vellpack(const WriterTest::ScratchDir& temp, const Arguments& arguments)
 {
-    std::string command = "'" VELLPACK_EXECUTABLE "'";
-    for (const std::string& argument : arguments) command += " '" + argument + "'";
-    const int raw = std::system((command + " > '" + temp / "vellpack.log" + "' 2>&1 < /dev/null").c_str());
-    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, WriterTest::ReadBytes(temp / "vellpack.log")};
+    std::string command = TarnTest::ShellProgram(VELLPACK_EXECUTABLE);
+    for (const std::string& argument : arguments) command += " " + TarnTest::ShellQuote(argument);
+    const int status = TarnTest::RunCommand(command, temp / "vellpack.log");
+    return {status, WriterTest::ReadBytes(temp / "vellpack.log")};
 }
 
 }  // namespace

@@ -22,6 +22,7 @@
 #include <vector>
 
 #ifdef _WIN32
+#include <fcntl.h>
 #include <io.h>
 #define VELL_ISATTY(fd) _isatty(fd)
 #else
@@ -405,6 +406,10 @@ int Check(const std::vector<std::string>&)
 
 int main(int argc, char** argv)
 {
+#ifdef _WIN32
+    // cat writes a file's bytes as they are; text mode would turn every LF into CR LF.
+    _setmode(_fileno(stdout), _O_BINARY);
+#endif
     std::string directory;
     bool haveDirectory = false;
     int i = 1;
