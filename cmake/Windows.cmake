@@ -9,6 +9,8 @@ endif()
 # the DLL and every program, which then import only DLLs that every Windows has.
 add_link_options(-static)
 set(ZLIB_USE_STATIC_LIBS ON)
+# The programs and the DLL side by side, where Windows looks for the DLL a program imports.
+set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
 
 # liblzma has no MinGW package; scripts/windows.sh cross-compiles Debian's xz-utils source and
 # installs the static library under this prefix. Its package configuration adds LZMA_API_STATIC,

@@ -42,10 +42,14 @@ if [ ! -f "$deps/lib/liblzma.a" ]; then
       echo "no deb-src entry in /etc/apt: add one for the configured Debian archive (or run this as root)" >&2
       exit 1
     fi
-    for list in /etc/apt/sources.list.d/*.sources; do
+    entries=$(for list in /etc/apt/sources.list.d/*.sources; do
       [ -f "$list" ] && sed -n 's/^Types: *deb$/Types: deb-src/;/^$/p;/^[A-Za-z-]*:/p' "$list"
-    done >/etc/apt/sources.list.d/tarnvellio-deb-src.sources
-    [ -f /etc/apt/sources.list ] && sed -n 's/^deb /deb-src /p' /etc/apt/sources.list >/etc/apt/sources.list.d/tarnvellio-deb-src.list
+      echo
+    done)
+    echo "$entries" >/etc/apt/sources.list.d/tarnvellio-deb-src.sources
+    if [ -f /etc/apt/sources.list ]; then
+      sed -n 's/^deb /deb-src /p' /etc/apt/sources.list >/etc/apt/sources.list.d/tarnvellio-deb-src.list
+    fi
     apt-get update -qq
   fi
   source_dir=$root/$build/xz-source
@@ -68,9 +72,8 @@ cmake "${linux_configure[@]}" >/dev/null
 cmake --build "$linux" -j"$jobs" --target vellpack tarnvellio vell_host_walk
 
 # ---- configure and build ----------------------------------------------------------------
-configure=(-S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="cmake/toolchains/$triplet.cmake" -DTARN_WINDOWS_DEPS="$deps"
-           -DTARN_WINE="$loader" -DTARN_LINUX_BUILD="$root/$linux")
-[ -f "$build/CMakeCache.txt" ] || configure+=(-G Ninja)
+configure=(-S . -B "$build" -DTARN_WINDOWS_DEPS="$deps" -DTARN_WINE="$loader" -DTARN_LINUX_BUILD="$root/$linux")
+[ -f "$build/CMakeCache.txt" ] || configure+=(-G Ninja -DCMAKE_TOOLCHAIN_FILE="cmake/toolchains/$triplet.cmake")
 [ "${CI:-}" = true ] && configure+=(-DTARN_WERROR=ON)
 cmake "${configure[@]}" >/dev/null
 cmake --build "$build" -j"$jobs"
@@ -87,8 +90,11 @@ fi
 if [ -z "$reason" ]; then
   export WINEPREFIX=$root/$build/wine WINEDEBUG=-all
   "$build/wine-run" cmd.exe /c exit >/dev/null 2>&1 || true  # makes the Wine prefix once
-  # One Wine server for the whole run, so that each test process starts fast.
+  # One Wine server, and Wine's background processes, for the whole run: each test process
+  # then starts fast.
+  wineserver -k 2>/dev/null || true
   wineserver -p
+  "$build/wine-run" cmd.exe /c exit >/dev/null 2>&1 || true
   trap 'wineserver -k 2>/dev/null || true' EXIT
   start=$SECONDS
   ctest --test-dir "$build" --output-on-failure -j"$jobs" --timeout 900

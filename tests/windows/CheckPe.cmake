@@ -2,6 +2,7 @@
 # 32-bit, pei-x86-64) and imports only DLLs that every Windows has, besides the library's own;
 # with HEADER, the file is the library and must export exactly the functions the header
 # declares with VELL_API, under their plain names.
+cmake_minimum_required(VERSION 3.25)
 set(system_dlls kernel32.dll msvcrt.dll psapi.dll user32.dll advapi32.dll)
 foreach(file IN LISTS FILE)
   execute_process(COMMAND ${OBJDUMP} -p ${file} OUTPUT_VARIABLE out RESULT_VARIABLE rc)
@@ -35,10 +36,10 @@ foreach(file IN LISTS FILE)
     endforeach()
     # The export names follow "[Ordinal/Name Pointer] Table" up to the next empty line.
     string(REGEX MATCH "\\[Ordinal/Name Pointer\\] Table\n([^\n]+\n)*" table "${out}")
-    string(REGEX MATCHALL "\\] [^\n]+" entries "${table}")
+    string(REGEX MATCHALL "\t\\[ *[0-9]+\\] [^\n]+" entries "${table}")
     set(exports "")
     foreach(entry IN LISTS entries)
-      string(SUBSTRING "${entry}" 2 -1 export)
+      string(REGEX REPLACE "^\t\\[ *[0-9]+\\] " "" export "${entry}")
       list(APPEND exports ${export})
     endforeach()
     list(SORT interface)
