@@ -30,29 +30,34 @@ std::string CrtText(int number, std::size_t size = 1024)
 
 }  // namespace
 
-TEST(PlatformStreams, OpenWindowsStylePathsInTextAndBinaryMode)
+namespace {
+
+// A file written with content, opened by Windows-style paths in the mode: read whole with
+// _fsopen and fread, then a line with fopen_s and fgets, and the line after a seek to at.
+std::string ReadBack(const std::string& content, const char* mode, long at)
 {
     TempDir dir;
-    const std::string content = "one\ntwo\nthree";
     dir.Write("Config/Settings.TXT", content);
-    for (const char* mode : {"rt", "rb"}) {
-        std::FILE* stream = Win32::_fsopen(Backslashed(dir / "config/settings.txt").c_str(), mode, Win32::_SH_DENYNO);
-        ASSERT_NE(stream, nullptr);
-        std::string read(100, '\0');
-        read.resize(Win32::fread(read.data(), 1, read.size(), stream));
-        EXPECT_EQ(read, content);
-        EXPECT_EQ(Win32::ferror(stream), 0);
-        EXPECT_EQ(Win32::fclose(stream), 0);
+    std::FILE* stream = Win32::_fsopen(Backslashed(dir / "config/settings.txt").c_str(), mode, Win32::_SH_DENYNO);
+    if (stream == nullptr) return "<not opened>";
+    std::string read(100, '\0');
+    read.resize(Win32::fread(read.data(), 1, read.size(), stream));
+    EXPECT_EQ(Win32::ferror(stream), 0);
+    EXPECT_EQ(Win32::fclose(stream), 0);
+    if (Win32::fopen_s(&stream, (dir / "CONFIG\\SETTINGS.txt").c_str(), mode) != 0) return "<not opened>";
+    char first[64] = {}, later[64] = {};
+    EXPECT_NE(Win32::fgets(first, sizeof(first), stream), nullptr);
+    EXPECT_EQ(Win32::fseek(stream, at, SEEK_SET), 0);
+    EXPECT_NE(Win32::fgets(later, sizeof(later), stream), nullptr);
+    EXPECT_EQ(Win32::fclose(stream), 0);
+    return read + "|" + first + "|" + later;
+}
 
-        ASSERT_EQ(Win32::fopen_s(&stream, (dir / "CONFIG\\SETTINGS.txt").c_str(), mode), 0);
-        char line[64];
-        ASSERT_NE(Win32::fgets(line, sizeof(line), stream), nullptr);
-        EXPECT_STREQ(line, "one\n");
-        EXPECT_EQ(Win32::fseek(stream, 5, SEEK_SET), 0);
-        ASSERT_NE(Win32::fgets(line, sizeof(line), stream), nullptr);
-        EXPECT_STREQ(line, "wo\n");
-        EXPECT_EQ(Win32::fclose(stream), 0);
-    }
+}  // namespace
+
+TEST(PlatformStreams, OpenWindowsStylePathsInTextAndBinaryMode)
+{
+    for (const char* mode : {"rt", "rb"}) EXPECT_EQ(ReadBack("one\ntwo\nthree", mode, 5), "one\ntwo\nthree|one\n|wo\n") << mode;
 }
 
 // The POSIX layer reads text mode as it reads binary mode; the Microsoft runtime turns CR LF
@@ -60,24 +65,8 @@ TEST(PlatformStreams, OpenWindowsStylePathsInTextAndBinaryMode)
 TEST(PlatformStreams, PosixLayerReadsTextModeUnchanged)
 {
     TARN_SKIP_UNLESS_POSIX_LAYER();
-    TempDir dir;
     const std::string content = "one\r\ntwo\r\n\x1Athree\rfour";
-    dir.Write("Config/Settings.TXT", content);
-    std::FILE* stream = Win32::_fsopen(Backslashed(dir / "config/settings.txt").c_str(), "rt", Win32::_SH_DENYNO);
-    ASSERT_NE(stream, nullptr);
-    std::string read(100, '\0');
-    read.resize(Win32::fread(read.data(), 1, read.size(), stream));
-    EXPECT_EQ(read, content);
-    EXPECT_EQ(Win32::fclose(stream), 0);
-
-    ASSERT_EQ(Win32::fopen_s(&stream, (dir / "CONFIG\\SETTINGS.txt").c_str(), "rt"), 0);
-    char line[64];
-    ASSERT_NE(Win32::fgets(line, sizeof(line), stream), nullptr);
-    EXPECT_STREQ(line, "one\r\n");
-    EXPECT_EQ(Win32::fseek(stream, 6, SEEK_SET), 0);
-    ASSERT_NE(Win32::fgets(line, sizeof(line), stream), nullptr);
-    EXPECT_STREQ(line, "wo\r\n");
-    EXPECT_EQ(Win32::fclose(stream), 0);
+    EXPECT_EQ(ReadBack(content, "rt", 6), content + "|one\r\n|wo\r\n");
 }
 
 TEST(PlatformStreams, FailedOpensSetErrnoAndTheLastError)
