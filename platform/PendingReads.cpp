@@ -19,6 +19,7 @@ struct Job {
     OVERLAPPED* overlapped;
     DWORD offset;
     DWORD offsetHigh;
+    HANDLE event;  // the record's event when the read started, as a system keeps it
 };
 
 // One worker for the whole process, started by the first pending read. It lives until the
@@ -72,8 +73,9 @@ struct Worker {
             error = GetLastError();
             if (error == kErrorIoPending) error = system.GetOverlappedResult(job.file, &own, &bytes, TRUE) ? kErrorSuccess : GetLastError();
         }
+        // Once the record says done, its owner may reuse it: nothing of it is read after that.
         CompleteOverlapped(job.overlapped, error, error == kErrorSuccess ? bytes : 0);
-        if (job.overlapped->hEvent) system.SetEvent(job.overlapped->hEvent);
+        if (job.event) system.SetEvent(job.event);
     }
 };
 
@@ -97,7 +99,7 @@ BOOL ReadFileCompletingLater(HANDLE file, void* buffer, DWORD size, DWORD* bytes
     Worker& worker = TheWorker();
     {
         std::lock_guard<std::mutex> guard(worker.mutex);
-        worker.queue.push_back({file, buffer, size, overlapped, overlapped->Offset, overlapped->OffsetHigh});
+        worker.queue.push_back({file, buffer, size, overlapped, overlapped->Offset, overlapped->OffsetHigh, overlapped->hEvent});
         ++worker.pending;
     }
     worker.changed.notify_all();

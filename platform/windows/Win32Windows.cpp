@@ -146,7 +146,8 @@ constexpr CallTable kDefaultCalls = {
 void CompleteOverlapped(OVERLAPPED* overlapped, DWORD error, DWORD bytes)
 {
     overlapped->InternalHigh = bytes;
-    overlapped->Internal = error == ERROR_SUCCESS ? 0 : 0xC0070000u | (error & 0xFFFFu);
+    const ULONG_PTR status = error == ERROR_SUCCESS ? 0 : 0xC0070000u | (error & 0xFFFFu);
+    __atomic_store_n(&overlapped->Internal, status, __ATOMIC_RELEASE);  // the count first, as a system writes them
 }
 
 constinit CallTable gCalls = kDefaultCalls;
