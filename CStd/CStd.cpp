@@ -106,13 +106,4 @@ const char* FindNoCase(const char* text, const char* needle)
     return nullptr;
 }
 
-int ScanText(const char* text, const char* format, ...)
-{
-    va_list args;
-    va_start(args, format);
-    int n = std::vsscanf(text, format, args);
-    va_end(args);
-    return n;
-}
-
 }  // namespace Tarn

@@ -58,11 +58,4 @@ const char* FindLast(const char* text, const char* needle);
 // gives text itself; null arguments give null.
 const char* FindNoCase(const char* text, const char* needle);
 
-// sscanf of text; returns the number of fields converted.
-int ScanText(const char* text, const char* format, ...)
-#if defined(__GNUC__)
-    __attribute__((format(scanf, 2, 3)))
-#endif
-    ;
-
 }  // namespace Tarn

@@ -6,26 +6,14 @@
 #include <random>
 #include <system_error>
 
+#include "support/TempDir.h"
 #include "writer/ProjectWriter.h"
 
 namespace TarnBench {
 
 namespace fs = std::filesystem;
 
-const fs::path& ScratchDirectory()
-{
-    static const fs::path path = [] {
-        std::random_device random;
-        fs::path p = fs::temp_directory_path() / ("tarnvellio-bench-" + std::to_string(random()));
-        fs::create_directories(p);
-        std::atexit([] {
-            std::error_code ignored;
-            fs::remove_all(ScratchDirectory(), ignored);
-        });
-        return p;
-    }();
-    return path;
-}
+const fs::path& ScratchDirectory() { return TarnSupport::ProcessTempDir("tarnvellio-bench-").Path(); }
 
 std::string MixedContent(std::size_t size, std::uint32_t seed)
 {

@@ -1,9 +1,9 @@
 #include "file/FileProviderRegistry.h"
 
 #include <cstdlib>
-#include <mutex>
 #include <stdexcept>
 
+#include "CStd/CheckedMutex.h"
 #include "file/SparseFileProvider.h"
 
 namespace Tarn::File {
@@ -12,11 +12,17 @@ namespace {
 
 SparseFileProvider* gDefault = nullptr;
 bool gDefaultDestroyed = false;
-std::mutex gDefaultMutex;  // first use may come from any thread
+// Guards the default provider, whose first use may come from any thread. Made on first use
+// and never destroyed, so that DestroyDefault may run at any point of the process's exit.
+CheckedMutex& DefaultLock()
+{
+    static CheckedMutex& lock = *new CheckedMutex(false);
+    return lock;
+}
 
 void DestroyDefault()
 {
-    std::lock_guard<std::mutex> guard(gDefaultMutex);
+    ScopedLock guard(DefaultLock());
     delete gDefault;
     gDefault = nullptr;
     gDefaultDestroyed = true;
@@ -32,7 +38,7 @@ RegisteredFileProviders& RegisteredFileProviders::Instance()
 
 IFileProvider& DefaultFileProvider()
 {
-    std::lock_guard<std::mutex> guard(gDefaultMutex);
+    ScopedLock guard(DefaultLock());
     if (gDefault != nullptr) return *gDefault;
     if (gDefaultDestroyed) {
         gDefaultDestroyed = false;

@@ -66,7 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     record.LogArchiveInfo(entry);
 
     // The manager deletes the index exactly when its content is unusable.
-    std::unique_ptr<ArchiveVersionManager> manager = ArchiveVersionManager::Create(layout.directory);
+    std::unique_ptr<ArchiveVersionManager> manager = ArchiveVersionManager::Create(layout.directory, TarnFuzz::ScratchDir().c_str());
     FUZZ_CHECK(TarnFuzz::FileExists(layout.index) == (read && archive.TotalDataSize() != 0));
     FUZZ_CHECK((manager != nullptr) == (read && archive.TotalDataSize() != 0));
     if (manager) {

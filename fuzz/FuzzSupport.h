@@ -30,6 +30,8 @@ void QuietLogging();
 const std::string& ScratchDir();
 
 void WriteFile(const std::string& path, std::string_view bytes);
+// The path with every link, "." and ".." resolved; the path itself when it cannot be.
+std::string Canonical(const std::string& path);
 bool FileExists(const std::string& path);
 
 // Parts of an input holding several files, separated by kPartMarker; always `count` parts,
@@ -50,6 +52,13 @@ constexpr char kArchiveName[] = "data_0.0.0.1_000.olm";
 constexpr char kManagedPath[] = "Config/m.ini";
 constexpr char kNakedPath[] = "n.cfg";
 std::string LooseContent(const char* path);
+
+// Where that layout lies: the content root below the scratch directory, the project's
+// directory, its release directory and the solution's release directory.
+struct LayoutPaths {
+    std::string root, project, release, solution;
+};
+LayoutPaths GetLayoutPaths();
 
 // Header of the decompression target's input: codec and padding, then the declared size.
 constexpr std::size_t kDecodeHeaderSize = 4;

@@ -18,11 +18,10 @@ struct Layout {
     Layout()
     {
         TarnFuzz::QuietLogging();
-        root = TarnFuzz::ScratchDir() + "/VELL";
-        const std::string project = root + "/projects/" + TarnFuzz::kProject;
-        release = project + "/releases/" + TarnFuzz::kVersionText;
+        const TarnFuzz::LayoutPaths paths = TarnFuzz::GetLayoutPaths();
+        root = paths.root, release = paths.release, solution = paths.solution;
+        const std::string& project = paths.project;
         archives = project + "/filearchives/" + TarnFuzz::kVersionText + "/" + TarnFuzz::kArchiveName;
-        solution = root + "/solutions/" + TarnFuzz::kSolution + "/releases/" + TarnFuzz::kSolutionVersionText;
         TarnFuzz::WriteFile(project + "/managedfiles/" + TarnFuzz::kVersionText + "/" + TarnFuzz::kManagedPath,
                             TarnFuzz::LooseContent(TarnFuzz::kManagedPath));
         TarnFuzz::WriteFile(release + "/deploy/" + TarnFuzz::kNakedPath, TarnFuzz::LooseContent(TarnFuzz::kNakedPath));

@@ -124,6 +124,9 @@ int main(int argc, char** argv)
     Seed("wildcard", "question", std::string("\x04") + "readme.txt\n??a*.t?t");
     Seed("wildcard", "root", std::string("\xFF") + "*");
 
+    // Names of the confinement target, one per line: the project, then directories and files.
+    Seed("confinement", "sample_names", "client\nDATA\nreadme.txt\nCharacters\nlauncher.cfg\nSounds\nshared.txt");
+
     InitializeSeeds(work / "initialize");
     fs::remove_all(work);
     return 0;

@@ -2,7 +2,8 @@
 
 #include <atomic>
 #include <cstring>
-#include <mutex>
+
+#include "CStd/CheckedMutex.h"
 
 namespace Tarn::Logger {
 
@@ -25,14 +26,20 @@ constexpr Codes MakeBuiltInCodes()
 
 Codes gCodes = MakeBuiltInCodes();  // constant-initialised: usable before any constructor runs
 std::atomic<uint32_t> gLastCategoryIndex{7};
-std::mutex gRegistration;  // keeps lookups and additions from tearing each other's codes
+// Keeps lookups and additions from tearing each other's codes. Made on first use and never
+// destroyed: categories may be registered during static initialisation and teardown.
+CheckedMutex& RegistrationLock()
+{
+    static CheckedMutex& lock = *new CheckedMutex(false);
+    return lock;
+}
 
 }  // namespace
 
 uint64_t VELL_CALL RegisterCategory(uint64_t* mask, const char* code)
 {
     if (code == nullptr) code = "";
-    std::lock_guard<std::mutex> guard(gRegistration);
+    ScopedLock guard(RegistrationLock());
     uint64_t result = 0;
     const uint32_t last = gLastCategoryIndex.load();
     bool found = false;
@@ -62,7 +69,7 @@ uint64_t VELL_CALL RegisterCategory(uint64_t* mask, const char* code)
 bool CategoryCode(unsigned bit, char (&code)[4])
 {
     if (bit >= kCategoryCount) return false;
-    std::lock_guard<std::mutex> guard(gRegistration);
+    ScopedLock guard(RegistrationLock());
     std::memcpy(code, gCodes.code[bit], sizeof(code));
     return true;
 }

@@ -3,9 +3,9 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <new>
 
+#include "CStd/CheckedMutex.h"
 #include "logger/LogFormat.h"
 #include "logger/LogManager.h"
 
@@ -15,11 +15,17 @@ namespace {
 
 std::atomic<NativeEventCallback> gCallback{nullptr};
 EventXMLLogTarget* gInstance = nullptr;
-std::mutex gInstanceMutex;
+// Guards gInstance. Made on first use and never destroyed, so that DestroyInstance may run
+// at any point of the process's exit.
+CheckedMutex& InstanceLock()
+{
+    static CheckedMutex& lock = *new CheckedMutex(false);
+    return lock;
+}
 
 void DestroyInstance()
 {
-    std::lock_guard<std::mutex> guard(gInstanceMutex);
+    ScopedLock guard(InstanceLock());
     delete gInstance;  // removes itself from the log manager
     gInstance = nullptr;
 }
@@ -81,7 +87,7 @@ bool EventXMLLogTarget::Write(const LogRecord& record)
 void EventXMLLogTarget::EnableInstance()
 {
     LogManager::GetOrCreate();
-    std::lock_guard<std::mutex> guard(gInstanceMutex);
+    ScopedLock guard(InstanceLock());
     if (gInstance == nullptr) {
         gInstance = new EventXMLLogTarget();
         std::atexit(DestroyInstance);

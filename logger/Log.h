@@ -5,6 +5,12 @@
 // information the category and bit 1 ("GEN"), traces of a function's entry the category and
 // bits 0 and 2 ("DBG", "XTR"). The category is the mask the host's table returned for "VEL";
 // it is 0 until VellSetLogger.
+//
+// Most messages begin with a qualified function name ("Tarn::VELL::Reader::ArchiveFile::Read:
+// ..."). These prefixes are a fixed contract, not derived from the code: hosts filter on
+// them, so each is a hand-typed string literal (never __func__) that keeps its text when the
+// code is renamed or moved to another namespace. Some of them name a namespace or class the
+// code no longer uses; they stay as they are.
 #pragma once
 
 #include <cstdarg>

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
 
+#include "CStd/CheckedMutex.h"
 #include "CStd/Report.h"
 #include "logger/ConsoleLogTargets.h"
 #include "logger/Log.h"
@@ -16,7 +16,13 @@ namespace Tarn::Logger {
 namespace {
 
 std::atomic<LogManager*> gInstance{nullptr};
-std::mutex gLifetime;  // serialises creation and destruction of the singleton
+// Serialises creation and destruction of the singleton. Made on first use and never
+// destroyed: the manager may be used during static initialisation and teardown.
+CheckedMutex& LifetimeLock()
+{
+    static CheckedMutex& lock = *new CheckedMutex(false);
+    return lock;
+}
 volatile Win32::LONG gReferenceCount = 0;
 
 void ReportInfo(const char* text) { LogMessage(kSeverityOkay, 2, 0, "%s", text); }
@@ -50,7 +56,7 @@ LogManager* LogManager::Instance() { return gInstance.load(std::memory_order_acq
 LogManager* LogManager::GetOrCreate()
 {
     if (LogManager* manager = Instance()) return manager;
-    std::lock_guard<std::mutex> guard(gLifetime);
+    ScopedLock guard(LifetimeLock());
     if (LogManager* manager = Instance()) return manager;
     auto* manager = new LogManager();
     gInstance.store(manager, std::memory_order_release);
@@ -76,7 +82,7 @@ void VELL_CALL LogManager::ReleaseReference()
     }
     if (count != 1) return;
 
-    std::lock_guard<std::mutex> guard(gLifetime);
+    ScopedLock guard(LifetimeLock());
     LogManager* manager = Instance();
     if (manager == nullptr) return;
     {

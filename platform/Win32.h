@@ -54,7 +54,10 @@ constexpr DWORD kErrorIoPending = 997;
 struct CallTable {
     // Files. CreateFileA opens an existing file for reading (the library passes GENERIC_READ,
     // FILE_SHARE_READ, OPEN_EXISTING and FILE_FLAG_OVERLAPPED); it returns INVALID_HANDLE_VALUE
-    // and sets the last error on failure. A directory cannot be opened (ERROR_ACCESS_DENIED).
+    // and sets the last error on failure. Only a regular file opens: a directory, a FIFO, a
+    // socket or a device (CON, NUL, COM1, ... on Windows) fails at once with
+    // ERROR_ACCESS_DENIED, and the open never waits (POSIX opens without blocking, checks the
+    // kind and only then makes reads blocking; Windows checks GetFileType for a disk file).
     HANDLE (*CreateFileA)(LPCSTR path, DWORD access, DWORD shareMode, void* security,
                           DWORD disposition, DWORD flags, HANDLE templateFile);
     // ReadFile with an OVERLAPPED record reads at the record's 64-bit offset. On POSIX it
@@ -67,10 +70,19 @@ struct CallTable {
     // while the read is still running. On failure the last error is the read's error.
     BOOL (*GetOverlappedResult)(HANDLE file, OVERLAPPED* overlapped, DWORD* bytes, BOOL wait);
     BOOL (*CloseHandle)(HANDLE handle);
-    // INVALID_FILE_ATTRIBUTES and the last error when the path names nothing.
+    // INVALID_FILE_ATTRIBUTES and the last error when the path names nothing. Never opens what
+    // the path names, so a FIFO or a device is answered (not a directory) without waiting.
     DWORD (*GetFileAttributesA)(LPCSTR path);
     // Deletes a file; a directory is refused with ERROR_ACCESS_DENIED.
     BOOL (*DeleteFileA)(LPCSTR path);
+    // The absolute path of what path names, every symbolic link, junction, "." and ".."
+    // resolved, with '/' separators (a drive path C:/..., a network path //server/share/...;
+    // never a "\\?\" prefix). Two paths that reach one file give the same text. Returns
+    // the length (terminator excluded); when the result does not fit, the size it needs
+    // (terminator included) and nothing written; 0 and the last error when nothing is there.
+    // Opens nothing for reading, so it never waits. (Our own call: on Windows it is
+    // CreateFileA with FILE_FLAG_BACKUP_SEMANTICS and GetFinalPathNameByHandleA.)
+    DWORD (*GetFinalPathNameA)(LPCSTR path, LPSTR buffer, DWORD size);
     // The current directory, with the system's separators ('\' and a drive on Windows, '/' on
     // POSIX); when it does not fit, the size it needs (terminator included) and nothing
     // written; 0 on failure.
@@ -118,8 +130,10 @@ struct CallTable {
     BOOL (*QueryPerformanceFrequency)(LARGE_INTEGER* frequency);
 
     // C runtime streams. Text mode ('t') reads like binary mode on POSIX; the library strips
-    // line ends itself. Opening a directory fails with EACCES, as on Windows. errno values
-    // are those of the Microsoft C runtime (see strerror_s).
+    // line ends itself. Only a regular file opens, without waiting: a directory, a FIFO, a
+    // socket or a device fails at once with EACCES and the last error ERROR_ACCESS_DENIED
+    // (_fsopen and fopen_s alike). errno values are those of the Microsoft C runtime (see
+    // strerror_s).
     FILE* (*_fsopen)(const char* path, const char* mode, int shareFlag);
     int (*fopen_s)(FILE** stream, const char* path, const char* mode);
     int (*fclose)(FILE* stream);
@@ -127,7 +141,8 @@ struct CallTable {
     char* (*fgets)(char* buffer, int size, FILE* stream);
     int (*fseek)(FILE* stream, long offset, int origin);
     int (*ferror)(FILE* stream);
-    // File status with a 32-bit size; fails (EOVERFLOW) for files of 2 GiB or more.
+    // File status with a 32-bit size; fails (EOVERFLOW) for files of 2 GiB or more. st_mode
+    // holds _S_IFREG only for a regular file, _S_IFDIR only for a directory. Never waits.
     int (*_stat64i32)(const char* path, struct _stat64i32* status);
     int (*_access)(const char* path, int mode);
 };
@@ -182,6 +197,7 @@ inline BOOL GetOverlappedResult(HANDLE file, OVERLAPPED* overlapped, DWORD* byte
 inline BOOL CloseHandle(HANDLE handle) { return gCalls.CloseHandle(handle); }
 inline DWORD GetFileAttributesA(LPCSTR path) { return gCalls.GetFileAttributesA(path); }
 inline BOOL DeleteFileA(LPCSTR path) { return gCalls.DeleteFileA(path); }
+inline DWORD GetFinalPathNameA(LPCSTR path, LPSTR buffer, DWORD size) { return gCalls.GetFinalPathNameA(path, buffer, size); }
 inline DWORD GetCurrentDirectoryA(DWORD size, LPSTR buffer) { return gCalls.GetCurrentDirectoryA(size, buffer); }
 inline DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size)
 { return gCalls.GetModuleFileNameA(module, buffer, size); }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "platform/Win32.h"
 
@@ -15,7 +16,6 @@ struct FileBinding {
     std::uint32_t flags;        // the manifest's flags, or the missing mark 0xFFFFFFFF
     std::uint32_t offset;       // of the entry in the data file
     std::uint32_t archiveSize;  // of the entry in the data file
-    void* storage;              // the storage record, once the listing has one
 };
 
 // The number of files of each kind whose content was found.
@@ -44,6 +44,17 @@ public:
 
 private:
     std::map<std::string, Win32::HANDLE> mHandles;
+};
+
+// Everything one walk of a release's tree gathers for its listing. Entries are numbered
+// directories first, then files (entry D + i is file i).
+struct ListingInputs {
+    std::vector<FileBinding> bindings;   // per file
+    std::vector<std::uint32_t> parents;  // per entry; 0 for the root and for entries the tree does not reach
+    std::vector<std::uint32_t> hashes;   // per entry: the listing hash of its path, where reached
+    std::vector<bool> reached;           // per entry: whether the tree reaches it
+    BindingCounts counts;
+    DataFileHandles handles;
 };
 
 }  // namespace Tarn::VELL::Reader

@@ -6,6 +6,7 @@
 #include "logger/Log.h"
 #include "platform/Win32.h"
 #include "reader/FileReads.h"
+#include "reader/PathHash.h"
 
 namespace Tarn::VELL::Reader {
 
@@ -16,9 +17,9 @@ namespace {
 constexpr char kConstructName[] = "Tarn::VELL::Reader::ArchiveFile::ArchiveFile";
 constexpr char kReadName[] = "Tarn::VELL::Reader::ArchiveFile::Read";
 constexpr char kSearchName[] = "Tarn::VELL::Reader::ArchiveFile::Search";
-constexpr std::uint32_t kHeaderSize = 20;
-constexpr std::uint32_t kEntrySize = 16;
-constexpr std::uint32_t kPathRecordSize = 8;
+constexpr std::uint32_t kHeaderSize = kArchiveHeaderSize;
+constexpr std::uint32_t kEntrySize = kArchiveEntrySize;
+constexpr std::uint32_t kPathRecordSize = kArchivePathRecordSize;
 
 }  // namespace
 
@@ -27,34 +28,7 @@ ArchiveFile::ArchiveFile(std::string filename) : mFilename(std::move(filename))
     LogTrace("%s: (%s)", kConstructName, mFilename.c_str());
 }
 
-namespace {
-// What each byte adds: the byte as a signed character widened to 32 bits, 'A'-'Z' folded.
-struct FoldTable {
-    std::uint32_t value[256];
-};
-constexpr FoldTable MakeFoldTable()
-{
-    FoldTable table{};
-    for (int c = 0; c < 256; ++c) {
-        const int v = c >= 128 ? c - 256 : c;
-        table.value[c] = static_cast<std::uint32_t>((v >= 'A' && v <= 'Z') ? v + ('a' - 'A') : v);
-    }
-    return table;
-}
-constexpr FoldTable kFold = MakeFoldTable();
-}  // namespace
-
-std::uint32_t ArchiveFile::HashArchivePath(const char* path)
-{
-    std::uint32_t h = 0;
-    for (const auto* p = reinterpret_cast<const unsigned char*>(path); *p; ++p) {
-        h = (h << 4) + kFold.value[*p];
-        const std::uint32_t g = h & 0xF0000000u;
-        h ^= g >> 24;  // with g == 0 both steps change nothing
-        h ^= g;
-    }
-    return h;
-}
+std::uint32_t ArchiveFile::HashArchivePath(const char* path) { return PathHash::ArchiveHash(path); }
 
 bool ArchiveFile::Read(bool* invalid)
 {

@@ -18,10 +18,9 @@
 #include <string>
 #include <vector>
 
-namespace Tarn::VELL::Reader {
+#include "reader/Formats.h"
 
-constexpr std::uint32_t kArchiveMagic = 0x18BE0EF0;
-constexpr std::uint32_t kArchiveVersion = 1;
+namespace Tarn::VELL::Reader {
 
 class ArchiveFile {
 public:

@@ -5,6 +5,7 @@
 #include <string_view>
 #include <stdexcept>
 
+#include "CStd/CStd.h"
 #include "file/FileIterator.h"
 #include "logger/Log.h"
 #include "platform/Win32.h"
@@ -80,7 +81,7 @@ std::pair<std::size_t, std::uint32_t> ArchiveVersionManager::Locate(const char* 
     return {mArchives.size(), 0};
 }
 
-std::unique_ptr<ArchiveVersionManager> ArchiveVersionManager::Create(const std::string& directory)
+std::unique_ptr<ArchiveVersionManager> ArchiveVersionManager::Create(const std::string& directory, const char* contentRoot)
 {
     LogTrace("%s: (%s)", kCreateName, directory.c_str());
     const std::string pattern = directory + "/*." + "olm";
@@ -98,7 +99,7 @@ std::unique_ptr<ArchiveVersionManager> ArchiveVersionManager::Create(const std::
     for (; iterator->IsValid(); iterator->Next()) {
         if (iterator->IsDirectory() || !IsIndexName(iterator->GetName())) continue;
         const std::string indexPath = directory + "/" + iterator->GetName();
-        if (auto archive = LoadArchiveFile(indexPath.c_str())) archives.push_back(std::move(archive));
+        if (auto archive = LoadArchiveFile(indexPath.c_str(), contentRoot)) archives.push_back(std::move(archive));
     }
     iterator.reset();
     if (archives.empty()) {
@@ -108,7 +109,42 @@ std::unique_ptr<ArchiveVersionManager> ArchiveVersionManager::Create(const std::
     return std::make_unique<ArchiveVersionManager>(directory, std::move(archives));
 }
 
-std::unique_ptr<ArchiveFile> ArchiveVersionManager::LoadArchiveFile(const char* path)
+namespace {
+
+// The absolute location of what path names, every link resolved; empty when nothing is there.
+std::string FinalPath(const char* path)
+{
+    std::string text(Tarn::kMaxPath, '\0');
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        const Win32::DWORD n = Win32::GetFinalPathNameA(path, text.data(), static_cast<Win32::DWORD>(text.size()));
+        if (n == 0) break;
+        if (n < text.size()) {
+            text.resize(n);
+            return text;
+        }
+        text.resize(n);  // the size it needs; the location may change meanwhile, so try again
+    }
+    return std::string();
+}
+
+// Where an unusable index may be deleted: its location, when that is a regular file inside
+// the content root once every link is resolved; empty otherwise.
+std::string DeletableLocation(const char* path, const char* contentRoot)
+{
+    struct Win32::_stat64i32 status {};
+    if (contentRoot == nullptr || *contentRoot == '\0' || Win32::_stat64i32(path, &status) != 0 ||
+        (status.st_mode & Win32::_S_IFMT) != Win32::_S_IFREG)
+        return std::string();
+    const std::string root = FinalPath(contentRoot);
+    std::string location = FinalPath(path);
+    const bool inside = !root.empty() && location.size() > root.size() && location.compare(0, root.size(), root) == 0 &&
+                        (root.back() == '/' || location[root.size()] == '/');
+    return inside ? location : std::string();
+}
+
+}  // namespace
+
+std::unique_ptr<ArchiveFile> ArchiveVersionManager::LoadArchiveFile(const char* path, const char* contentRoot)
 {
     if (path == nullptr) path = "";
     LogTrace("%s: (%s)", kLoadName, path);
@@ -128,7 +164,12 @@ std::unique_ptr<ArchiveFile> ArchiveVersionManager::LoadArchiveFile(const char* 
     // Only content known to be unusable is deleted; an index that could not be read at all
     // may be fine once the fault has passed.
     const bool unusable = invalid || read;
-    if (unusable && Win32::GetFileAttributesA(path) != Win32::INVALID_FILE_ATTRIBUTES) Win32::DeleteFileA(path);
+    if (!unusable || Win32::GetFileAttributesA(path) == Win32::INVALID_FILE_ATTRIBUTES) return nullptr;
+    const std::string location = DeletableLocation(path, contentRoot);
+    if (location.empty())
+        LogWarning("%s: %s is not a regular file inside the content root; it is not deleted", kLoadName, path);
+    else
+        Win32::DeleteFileA(location.c_str());
     return nullptr;
 }
 
@@ -170,7 +211,7 @@ ArchiveVersionManager* ArchiveManager::GetVersionManager(const char* root, const
     const VersionText versionText = FormatVersionString(version);
     const std::string directory =
         std::string(root ? root : "") + "/projects/" + std::string(projectName) + "/filearchives/" + versionText.c_str();
-    std::unique_ptr<ArchiveVersionManager> manager = ArchiveVersionManager::Create(directory);
+    std::unique_ptr<ArchiveVersionManager> manager = ArchiveVersionManager::Create(directory, root);
     if (manager == nullptr) {
         LogError("%s: Failed to create file system manager for project \"%s\" and release %s", kGetName,
                  std::string(projectName).c_str(), versionText.c_str());

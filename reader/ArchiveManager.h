@@ -10,6 +10,9 @@
 // unusable (wrong magic or version, tables outside the file, entries holding no byte at all)
 // is deleted; its data file stays. An index that cannot be read (permissions, too many open
 // files, a read error) is skipped but kept, so a passing fault never destroys a good archive.
+// Only a regular file whose location, every symbolic link resolved, lies inside the content
+// root is ever deleted (that location is what is deleted); anything else is kept with a
+// warning. Reading through a link that leaves the root stays allowed: its owner put it there.
 #pragma once
 
 #include <cstdint>
@@ -27,9 +30,11 @@ namespace Tarn::VELL::Reader {
 class ArchiveVersionManager {
 public:
     // The manager of the archives in directory, or null when none is usable (after logging).
-    static std::unique_ptr<ArchiveVersionManager> Create(const std::string& directory);
-    // Reads one index; null when it is unusable (deleting it when its content is bad).
-    static std::unique_ptr<ArchiveFile> LoadArchiveFile(const char* path);
+    // contentRoot bounds what may be deleted (see above); null deletes nothing.
+    static std::unique_ptr<ArchiveVersionManager> Create(const std::string& directory, const char* contentRoot);
+    // Reads one index; null when it is unusable (deleting it when its content is bad and it
+    // lies inside contentRoot).
+    static std::unique_ptr<ArchiveFile> LoadArchiveFile(const char* path, const char* contentRoot);
 
     // Looks the path up in each archive in turn; the data file's path is the index's path
     // followed by ".dat".

@@ -1,9 +1,11 @@
 #include "reader/ConfigurationManifest.h"
 
+#include "CStd/PathComponent.h"
 #include "logger/Log.h"
 #include "platform/Win32.h"
 #include "reader/FieldReaders.h"
 #include "reader/FileReads.h"
+#include "reader/Formats.h"
 
 namespace Tarn::VELL::Reader {
 
@@ -11,7 +13,7 @@ using namespace Tarn::Logger;
 
 namespace {
 constexpr char kName[] = "Tarn::VELL::Reader::ConfigurationManifest::Load";
-constexpr std::uint32_t kFileVersion = 0x01000000;
+constexpr std::uint32_t kFileVersion = kTextManifestFileVersion;
 }  // namespace
 
 HRESULT ConfigurationManifest::Load(const char* path)
@@ -32,7 +34,7 @@ HRESULT ConfigurationManifest::Load(const char* path)
     std::uint32_t fileVersion = 0, count = 0;
     if (Failed(ReadString(stream, line))) {
         LogError("%s: Failure while getting magic string", kName);
-    } else if (Win32::_stricmp(line.c_str(), "VELL Configuration Manifest") != 0) {
+    } else if (Win32::_stricmp(line.c_str(), kConfigurationManifestMagic) != 0) {
         LogError("%s: Magic string does not match", kName);
     } else if (Failed(ReadVersion(stream, fileVersion))) {
         LogError("%s: Failed to read version", kName);
@@ -54,6 +56,11 @@ HRESULT ConfigurationManifest::Load(const char* path)
             }
             if (endOfFile && ++namesPastEnd > namesRead + 1) break;
             if (!endOfFile) ++namesRead;
+            if (!IsPlainPathComponent(line)) {
+                LogError("%s: The project name \"%s\" is not a plain path component.", kName, line.c_str());
+                result = kFail;
+                break;
+            }
             mProjects.push_back(line);
         }
     }

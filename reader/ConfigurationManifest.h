@@ -1,5 +1,7 @@
 // The configuration manifest: a text file naming one configuration of a solution and the
-// projects that make it up, in file order (duplicates and any order allowed).
+// projects that make it up, in file order (duplicates and any order allowed). Each project
+// name must be a plain path component (IsPlainPathComponent); a file naming any other
+// project fails to load.
 #pragma once
 
 #include <cstdint>

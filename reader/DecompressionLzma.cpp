@@ -9,6 +9,7 @@
 
 #include "logger/Log.h"
 #include "reader/Decompression.h"
+#include "reader/Formats.h"
 #include "reader/ToCore/Windows/SyncToken.h"
 
 namespace Tarn::VELL::Reader {
@@ -18,7 +19,7 @@ using namespace Tarn::Logger;
 namespace {
 
 constexpr char kName[] = "Tarn::VELL::Reader::`anonymous-namespace'::DecompressLzma";
-constexpr std::uint32_t kRecordHeaderSize = 9;
+constexpr std::uint32_t kRecordHeaderSize = kLzmaRecordHeaderSize;
 constexpr std::uint8_t kLargestDictionaryProperty = 40;
 
 // One byte range of an open data file; the handle belongs to the listing and stays open.

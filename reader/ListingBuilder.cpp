@@ -1,5 +1,6 @@
-// Building a project listing from a loaded release manifest: binding every file to its
-// storage, hashing every path, and laying everything out in the listing's one block.
+// Building a project listing from a loaded release manifest: one walk of the tree binds every
+// file to its storage and hashes every path, then everything is laid out in the listing's
+// one block.
 #include <algorithm>
 #include <cstring>
 #include <deque>
@@ -9,6 +10,7 @@
 #include "CStd/CStd.h"
 #include "logger/Log.h"
 #include "reader/ArchiveManager.h"
+#include "reader/PathHash.h"
 #include "reader/PathProcessors.h"
 #include "reader/ProjectListing.h"
 #include "reader/ReleaseManifest.h"
@@ -66,23 +68,30 @@ void AppendToPath(std::string& path, const char* name)
 
 template <typename Entry>
 void ReleaseManifestTemplate<Entry>::GetFileArchiveMetadata(const char* rootDir, const char* projectRoot,
-                                                            std::vector<FileBinding>& bindings,
-                                                            std::vector<std::uint32_t>& parents, BindingCounts& counts,
-                                                            DataFileHandles& handles) const
+                                                            ListingInputs& inputs) const
 {
+    const std::uint32_t D = mDirectoryCount;
+    const std::size_t n = std::size_t{D} + mFileCount;
     ArchiveManager archives;
     // Files the walk does not reach stay marked missing, so they never get a storage record.
-    bindings.assign(mFileCount, FileBinding{nullptr, kFlagsMissing, 0, 0, nullptr});
-    parents.assign(std::size_t{mDirectoryCount} + mFileCount, 0);
-    counts = {};
-    if (mDirectoryCount == 0) return;
+    inputs.bindings.assign(mFileCount, FileBinding{nullptr, kFlagsMissing, 0, 0});
+    inputs.parents.assign(n, 0);
+    inputs.hashes.assign(n, 0);
+    inputs.reached.assign(n, false);
+    inputs.counts = {};
+    if (D == 0) return;
 
+    // Each directory waits with its path (cut at kMaxPath, with a final '/', empty for the
+    // root) and the hash of its path followed by '/' (for the root, of the empty path).
     struct Pending {
         std::uint32_t directory;
-        std::string path;  // with a final '/', empty for the root
+        std::string path;
+        std::uint32_t prefixHash;
     };
+    inputs.hashes[0] = PathHash::kListingBasis;
+    inputs.reached[0] = true;
     std::deque<Pending> queue;
-    queue.push_back({0, std::string()});
+    queue.push_back({0, std::string(), PathHash::kListingBasis});
     std::string path;
     BindingScratch scratch;
     while (!queue.empty()) {
@@ -91,21 +100,28 @@ void ReleaseManifestTemplate<Entry>::GetFileArchiveMetadata(const char* rootDir,
         const ManifestDirectory d = Directory(current.directory);
         for (std::uint32_t k = 0; k < d.subdirectoryCount; ++k) {
             const std::uint32_t child = d.firstSubdirectory + k;
-            parents[child] = current.directory;
             const ManifestDirectory sub = Directory(child);
+            const char* name = String(sub.name);
+            inputs.parents[child] = current.directory;
+            inputs.hashes[child] = PathHash::ListingContinue(current.prefixHash, name);
+            inputs.reached[child] = true;
             if (sub.subdirectoryCount > 0 || sub.fileCount > 0) {
                 std::string childPath = current.path;
-                AppendToPath(childPath, String(sub.name));
+                AppendToPath(childPath, name);
                 AppendToPath(childPath, "/");
-                queue.push_back({child, std::move(childPath)});
+                queue.push_back({child, std::move(childPath), PathHash::ListingStep(inputs.hashes[child], '/')});
             }
         }
         for (std::uint32_t k = 0; k < d.fileCount; ++k) {
             const std::uint32_t index = d.firstFile + k;
-            parents[std::size_t{mDirectoryCount} + index] = current.directory;
+            const char* name = String(LoadFileName(index));
+            inputs.parents[D + index] = current.directory;
+            inputs.hashes[D + index] = PathHash::ListingContinue(current.prefixHash, name);
+            inputs.reached[D + index] = true;
             path.assign(current.path);
-            AppendToPath(path, String(LoadFileName(index)));
-            BindFile(index, path, rootDir, projectRoot, archives, scratch, bindings[index], counts, handles);
+            AppendToPath(path, name);
+            BindFile(index, path, rootDir, projectRoot, archives, scratch, inputs.bindings[index], inputs.counts,
+                     inputs.handles);
         }
     }
 }
@@ -117,7 +133,7 @@ void ReleaseManifestTemplate<Entry>::BindFile(std::uint32_t index, const std::st
 {
     const char* name = GetFileArchiveMetadataName();
     const ManifestFile file = File(index);
-    binding = FileBinding{nullptr, file.flags, 0, 0, nullptr};
+    binding = FileBinding{nullptr, file.flags, 0, 0};
     const bool known = file.flags != kFlagsMissing;
 
     if (known && (file.flags & kFlagArchived)) {
@@ -180,36 +196,6 @@ void ReleaseManifestTemplate<Entry>::BindFile(std::uint32_t index, const std::st
 
 namespace {
 
-constexpr std::uint32_t kHashBasis = 0x811C9DC5;
-constexpr std::uint32_t kHashPrime = 0x01000193;
-
-// What each byte folds into the hash: the byte as a signed character, 'A' to 'Z' taken as
-// 'a' to 'z', widened with its sign (bytes 0x80 to 0xFF enter as 0xFFFFFF80 to 0xFFFFFFFF).
-struct FoldTable {
-    std::uint32_t value[256];
-};
-constexpr FoldTable MakeFoldTable()
-{
-    FoldTable table{};
-    for (int c = 0; c < 256; ++c) {
-        const int v = c >= 128 ? c - 256 : c;
-        table.value[c] = static_cast<std::uint32_t>((v >= 'A' && v <= 'Z') ? v + ('a' - 'A') : v);
-    }
-    return table;
-}
-constexpr FoldTable kFold = MakeFoldTable();
-
-inline std::uint32_t FoldByte(std::uint32_t h, char c)
-{
-    return (h * kHashPrime) ^ kFold.value[static_cast<unsigned char>(c)];
-}
-
-inline std::uint32_t FoldString(std::uint32_t h, const char* s)
-{
-    for (; *s; ++s) h = FoldByte(h, *s);
-    return h;
-}
-
 std::uint32_t CompressionIdFromFlags(std::uint32_t flags)
 {
     if ((flags & kFlagCompressed) == 0) return kCompressionNone;
@@ -222,14 +208,12 @@ constexpr std::uint64_t Align(std::uint64_t offset) { return (offset + alignof(s
 
 }  // namespace
 
-std::uint32_t ProjectListing::HashPath(const char* path) { return FoldString(kHashBasis, path ? path : ""); }
-
-std::uint32_t ProjectListing::HashPath(const char* path, std::size_t length)
+std::uint32_t ProjectListing::HashPath(const char* path)
 {
-    std::uint32_t h = kHashBasis;
-    for (std::size_t i = 0; i < length; ++i) h = FoldByte(h, path[i]);
-    return h;
+    return PathHash::ListingContinue(PathHash::kListingBasis, path ? path : "");
 }
+
+std::uint32_t ProjectListing::HashPath(const char* path, std::size_t length) { return PathHash::ListingHash(path, length); }
 
 template <typename Entry>
 ProjectListing* ReleaseManifestTemplate<Entry>::CreateListing(const char* rootDir)
@@ -252,6 +236,45 @@ ProjectListing* ReleaseManifestTemplate<Entry>::CreateListing(const char* rootDi
     }
 }
 
+ProjectListing::Layout ProjectListing::Layout::Plan(std::uint64_t bucketCount, std::uint32_t directoryCount,
+                                                    std::uint32_t fileCount, const StorageCounts& storage,
+                                                    std::uint64_t stringBytes, std::uint64_t pathBytes)
+{
+    const std::uint64_t entryCount = std::uint64_t{directoryCount} + fileCount;
+    Layout at{};
+    at.header = 0;
+    at.counts = Align(at.header + sizeof(Header));
+    at.buckets = Align(at.counts + sizeof(Counts));
+    at.slots = Align(at.buckets + bucketCount * sizeof(Bucket));
+    at.owner = Align(at.slots + entryCount * sizeof(Slot));
+    at.directories = Align(at.owner + sizeof(ProjectListing*));
+    at.files = Align(at.directories + std::uint64_t{directoryCount} * sizeof(DirectoryRecord));
+    at.storageCounts = Align(at.files + std::uint64_t{fileCount} * sizeof(FileRecord));
+    at.archiveFiles = Align(at.storageCounts + sizeof(StorageCounts));
+    at.managedFiles = Align(at.archiveFiles + std::uint64_t{storage.archived} * sizeof(ArchiveFile));
+    at.nakedFiles = Align(at.managedFiles + std::uint64_t{storage.managed} * sizeof(FileInfo));
+    at.strings = Align(at.nakedFiles + std::uint64_t{storage.naked} * sizeof(FileInfo));
+    at.paths = at.strings + stringBytes;
+    at.total = at.paths + pathBytes;
+    return at;
+}
+
+ProjectListing::Views ProjectListing::Layout::ViewsAt(std::uint8_t* base) const
+{
+    Views v{};
+    v.header = reinterpret_cast<Header*>(base + header);
+    v.counts = reinterpret_cast<Counts*>(base + counts);
+    v.buckets = reinterpret_cast<Bucket*>(base + buckets);
+    v.slots = reinterpret_cast<Slot*>(base + slots);
+    v.directories = reinterpret_cast<DirectoryRecord*>(base + directories);
+    v.files = reinterpret_cast<FileRecord*>(base + files);
+    v.storageCounts = reinterpret_cast<StorageCounts*>(base + storageCounts);
+    v.archiveFiles = reinterpret_cast<ArchiveFile*>(base + archiveFiles);
+    v.managedFiles = reinterpret_cast<FileInfo*>(base + managedFiles);
+    v.nakedFiles = reinterpret_cast<FileInfo*>(base + nakedFiles);
+    return v;
+}
+
 template <typename Entry>
 ProjectListing* ReleaseManifestTemplate<Entry>::BuildListing(const char* rootDir, const char* projectRoot)
 {
@@ -260,92 +283,38 @@ ProjectListing* ReleaseManifestTemplate<Entry>::BuildListing(const char* rootDir
     const std::uint32_t D = mDirectoryCount, F = mFileCount;
     const std::uint64_t n = std::uint64_t{D} + F;
 
-    std::vector<FileBinding> bindings;
-    std::vector<std::uint32_t> parents;
-    BindingCounts counts;
-    DataFileHandles handles;
-    GetFileArchiveMetadata(rootDir, projectRoot, bindings, parents, counts, handles);
+    ListingInputs inputs;
+    GetFileArchiveMetadata(rootDir, projectRoot, inputs);
+    const BindingCounts& counts = inputs.counts;
 
     // The data file paths, in the map's (byte) order, each followed by its terminator.
     std::unordered_map<Win32::HANDLE, std::uint64_t> pathOffsetOf;
     std::uint64_t pathBytes = 0;
-    for (const auto& [path, handle] : handles.Map()) {
+    for (const auto& [path, handle] : inputs.handles.Map()) {
         if (handle) pathOffsetOf.emplace(handle, pathBytes);
         pathBytes += path.size() + 1;
     }
 
-    // The hash of every entry the tree reaches: breadth-first from the root, each child
-    // folding its name into its parent's prefix. Entries the tree does not reach stay out of
-    // the table: no lookup finds them and no enumeration walks into them, so whatever their
-    // own ranges claim (even each other) can never be seen.
-    std::vector<std::uint32_t> hashes(n, 0);
-    std::vector<bool> reached(n, false);
-    if (D > 0) {
-        hashes[0] = kHashBasis;
-        reached[0] = true;
-        std::deque<std::uint32_t> queue{0};
-        while (!queue.empty()) {
-            const std::uint32_t current = queue.front();
-            queue.pop_front();
-            const ManifestDirectory d = Directory(current);
-            const std::uint32_t prefix = current == 0 ? hashes[0] : FoldByte(hashes[current], '/');
-            for (std::uint32_t k = 0; k < d.subdirectoryCount; ++k) {
-                const std::uint32_t child = d.firstSubdirectory + k;
-                hashes[child] = FoldString(prefix, String(Directory(child).name));
-                reached[child] = true;
-                queue.push_back(child);
-            }
-            for (std::uint32_t k = 0; k < d.fileCount; ++k) {
-                hashes[D + d.firstFile + k] = FoldString(prefix, String(LoadFileName(d.firstFile + k)));
-                reached[D + d.firstFile + k] = true;
-            }
-        }
-    }
     const std::uint64_t K = n - n / 8;
-
-    // Region offsets, each region aligned for the records it holds.
-    const std::uint64_t atHeader = 0;
-    const std::uint64_t atCounts = Align(atHeader + sizeof(Listing::Header));
-    const std::uint64_t atBuckets = Align(atCounts + sizeof(Listing::Counts));
-    const std::uint64_t atSlots = Align(atBuckets + K * sizeof(Listing::Bucket));
-    const std::uint64_t atOwner = Align(atSlots + n * sizeof(Listing::Slot));
-    const std::uint64_t atDirectories = Align(atOwner + sizeof(Listing*));
-    const std::uint64_t atFiles = Align(atDirectories + std::uint64_t{D} * sizeof(Listing::DirectoryRecord));
-    const std::uint64_t atStorageCounts = Align(atFiles + std::uint64_t{F} * sizeof(Listing::FileRecord));
-    const std::uint64_t atArchives = Align(atStorageCounts + sizeof(Listing::StorageCounts));
-    const std::uint64_t atManaged = Align(atArchives + std::uint64_t{counts.archived} * sizeof(Listing::ArchiveFile));
-    const std::uint64_t atNaked = Align(atManaged + std::uint64_t{counts.managed} * sizeof(Listing::FileInfo));
-    const std::uint64_t atStrings = Align(atNaked + std::uint64_t{counts.naked} * sizeof(Listing::FileInfo));
-    const std::uint64_t atPaths = atStrings + mStringDataSize;
-    const std::uint64_t total = atPaths + pathBytes;
-    if (total > SIZE_MAX / 2) {
+    const Listing::Layout at = Listing::Layout::Plan(K, D, F, {counts.archived, counts.managed, counts.naked},
+                                                     mStringDataSize, pathBytes);
+    if (at.total > SIZE_MAX / 2) {
         LogError("%s: Failed to create project listing because the data was smaller than expected.", name);
-        return nullptr;  // the handles close with `handles`
+        return nullptr;  // the handles close with `inputs`
     }
     // Every region is written in full below, so the block needs no zero-filling beforehand.
-    std::unique_ptr<std::uint8_t[]> block(new std::uint8_t[static_cast<std::size_t>(total)]);
+    std::unique_ptr<std::uint8_t[]> block(new std::uint8_t[static_cast<std::size_t>(at.total)]);
     std::uint8_t* base = block.get();
-
-    Listing::Views v{};
-    v.header = reinterpret_cast<Listing::Header*>(base + atHeader);
-    v.counts = reinterpret_cast<Listing::Counts*>(base + atCounts);
-    v.buckets = reinterpret_cast<Listing::Bucket*>(base + atBuckets);
-    v.slots = reinterpret_cast<Listing::Slot*>(base + atSlots);
-    v.directories = reinterpret_cast<Listing::DirectoryRecord*>(base + atDirectories);
-    v.files = reinterpret_cast<Listing::FileRecord*>(base + atFiles);
-    v.storageCounts = reinterpret_cast<Listing::StorageCounts*>(base + atStorageCounts);
-    v.archiveFiles = reinterpret_cast<Listing::ArchiveFile*>(base + atArchives);
-    v.managedFiles = reinterpret_cast<Listing::FileInfo*>(base + atManaged);
-    v.nakedFiles = reinterpret_cast<Listing::FileInfo*>(base + atNaked);
-    char* strings = reinterpret_cast<char*>(base + atStrings);
-    char* paths = reinterpret_cast<char*>(base + atPaths);
+    const Listing::Views v = at.ViewsAt(base);
+    char* strings = reinterpret_cast<char*>(base + at.strings);
+    char* paths = reinterpret_cast<char*>(base + at.paths);
 
     // Strings and data file paths.
     std::memcpy(strings, mStringData, mStringDataSize);
     auto carry = [&](const char* s) { return s ? strings + (s - mStringData) : nullptr; };
     {
         char* out = paths;
-        for (const auto& [path, handle] : handles.Map()) {
+        for (const auto& [path, handle] : inputs.handles.Map()) {
             std::memcpy(out, path.c_str(), path.size() + 1);
             out += path.size() + 1;
         }
@@ -358,15 +327,19 @@ ProjectListing* ReleaseManifestTemplate<Entry>::BuildListing(const char* rootDir
         const ManifestDirectory d = Directory(i);
         Listing::DirectoryRecord& r = v.directories[i];
         r.name = carry(String(d.name));
-        r.parent = i == 0 ? nullptr : &v.directories[parents[i]];
+        r.parent = i == 0 ? nullptr : &v.directories[inputs.parents[i]];
         r.firstSubdirectory = d.subdirectoryCount ? &v.directories[d.firstSubdirectory] : nullptr;
         r.subdirectoryCount = d.subdirectoryCount;
         r.firstFile = &v.files[d.fileCount ? d.firstFile : std::min(d.firstFile, F)];
         r.fileCount = d.fileCount;
     }
 
-    // Buckets and slots: the entries grouped by bucket (a counting sort); entries kept out of
-    // the table leave empty slots at the end.
+    // Buckets and slots: the reached entries grouped by bucket (a counting sort); entries kept
+    // out of the table leave empty slots at the end. Entries the tree does not reach are not
+    // in the table: no lookup finds them and no enumeration walks into them, so whatever
+    // their own ranges claim (even each other) can never be seen.
+    const std::vector<std::uint32_t>& hashes = inputs.hashes;
+    const std::vector<bool>& reached = inputs.reached;
     std::fill(v.slots, v.slots + n, Listing::Slot{0, 0});
     if (K > 0) {
         std::vector<std::uint32_t> bucketStart(K + 1, 0);
@@ -378,49 +351,50 @@ ProjectListing* ReleaseManifestTemplate<Entry>::BuildListing(const char* rootDir
             if (reached[i]) v.slots[bucketStart[hashes[i] % K]++] = {static_cast<std::uint32_t>(i), hashes[i]};
     }
 
-    // Storage records, in file order, of the kind the binding counted; loose files start closed.
+    // File records, each with its storage record: in file order, of the kind the binding
+    // counted; loose files start closed.
     *v.storageCounts = {counts.archived, counts.managed, counts.naked};
     std::fill(v.managedFiles, v.managedFiles + counts.managed, Listing::FileInfo{0, nullptr});
     std::fill(v.nakedFiles, v.nakedFiles + counts.naked, Listing::FileInfo{0, nullptr});
     std::uint32_t archived = 0, managed = 0, naked = 0;
     for (std::uint32_t j = 0; j < F; ++j) {
-        FileBinding& b = bindings[j];
-        if (b.flags == kFlagsMissing) continue;
-        if (b.flags & kFlagArchived) {
-            if (archived == counts.archived) continue;
-            auto* record = new (&v.archiveFiles[archived++]) Listing::ArchiveFile();
-            record->refCount = 0;
-            record->handle = b.handle;
-            record->archivePath = paths + pathOffsetOf.at(b.handle);
-            record->offset = b.offset;
-            record->compressionId = CompressionIdFromFlags(b.flags);
-            record->archiveSize = b.archiveSize;
-            b.storage = record;
+        const FileBinding& b = inputs.bindings[j];
+        void* storage = nullptr;
+        if (b.flags == kFlagsMissing) {
+            // no content, no storage
+        } else if (b.flags & kFlagArchived) {
+            if (archived < counts.archived) {
+                auto* record = new (&v.archiveFiles[archived++]) Listing::ArchiveFile();
+                record->refCount = 0;
+                record->handle = b.handle;
+                record->archivePath = paths + pathOffsetOf.at(b.handle);
+                record->offset = b.offset;
+                record->compressionId = CompressionIdFromFlags(b.flags);
+                record->archiveSize = b.archiveSize;
+                storage = record;
+            }
         } else if (b.flags & kFlagManaged) {
-            if (managed < counts.managed) b.storage = &v.managedFiles[managed++];
+            if (managed < counts.managed) storage = &v.managedFiles[managed++];
         } else {
-            if (naked < counts.naked) b.storage = &v.nakedFiles[naked++];
+            if (naked < counts.naked) storage = &v.nakedFiles[naked++];
         }
+
+        const ManifestFile file = File(j);
+        Listing::FileRecord& r = v.files[j];
+        r.name = carry(String(file.name));
+        r.parent = D > 0 ? &v.directories[inputs.parents[std::size_t{D} + j]] : nullptr;
+        std::memcpy(r.checksum, file.checksum.data(), sizeof(r.checksum));
+        r.version = file.version;
+        r.size = file.size;
+        r.storage = storage;
     }
     // Should the binding have counted more than it bound, the unused records must still be
     // valid objects for the teardown.
     for (; archived < counts.archived; ++archived) new (&v.archiveFiles[archived]) Listing::ArchiveFile();
 
-    // File records.
-    for (std::uint32_t j = 0; j < F; ++j) {
-        const ManifestFile file = File(j);
-        Listing::FileRecord& r = v.files[j];
-        r.name = carry(String(file.name));
-        r.parent = D > 0 ? &v.directories[parents[std::size_t{D} + j]] : nullptr;
-        std::memcpy(r.checksum, file.checksum.data(), sizeof(r.checksum));
-        r.version = file.version;
-        r.size = file.size;
-        r.storage = bindings[j].storage;
-    }
-
-    auto* listing = new Listing(projectRoot, std::move(block), static_cast<std::size_t>(total), v);
-    handles.Release();  // the listing closes them now
-    *reinterpret_cast<Listing**>(base + atOwner) = listing;
+    auto* listing = new Listing(projectRoot, std::move(block), static_cast<std::size_t>(at.total), v);
+    inputs.handles.Release();  // the listing closes them now
+    *reinterpret_cast<Listing**>(base + at.owner) = listing;
     return listing;
 }
 
@@ -436,12 +410,8 @@ template void ReleaseManifestTemplate<FileTableEntryV0>::BindFile(std::uint32_t,
                                                                   DataFileHandles&) const;
 template ProjectListing* ReleaseManifestTemplate<FileTableEntryV0>::CreateListing(const char*);
 template void ReleaseManifestTemplate<FileTableEntry>::GetFileArchiveMetadata(const char*, const char*,
-                                                                              std::vector<FileBinding>&,
-                                                                              std::vector<std::uint32_t>&, BindingCounts&,
-                                                                              DataFileHandles&) const;
+                                                                              ListingInputs&) const;
 template void ReleaseManifestTemplate<FileTableEntryV0>::GetFileArchiveMetadata(const char*, const char*,
-                                                                                std::vector<FileBinding>&,
-                                                                                std::vector<std::uint32_t>&, BindingCounts&,
-                                                                                DataFileHandles&) const;
+                                                                                ListingInputs&) const;
 
 }  // namespace Tarn::VELL::Reader

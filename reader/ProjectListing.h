@@ -215,6 +215,16 @@ private:
         FileInfo* managedFiles;
         FileInfo* nakedFiles;
     };
+    // Where each region of the block begins, in this order, each aligned for any record; the
+    // listing's own address (owner) sits between the slots and the directory records; the
+    // strings and the data file paths follow as plain bytes.
+    struct Layout {
+        std::uint64_t header, counts, buckets, slots, owner, directories, files, storageCounts, archiveFiles, managedFiles,
+            nakedFiles, strings, paths, total;
+        static Layout Plan(std::uint64_t bucketCount, std::uint32_t directoryCount, std::uint32_t fileCount,
+                           const StorageCounts& storage, std::uint64_t stringBytes, std::uint64_t pathBytes);
+        Views ViewsAt(std::uint8_t* base) const;
+    };
 
     std::string mProjectRoot;
     std::unique_ptr<std::uint8_t[]> mBlock;

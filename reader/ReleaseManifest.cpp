@@ -6,6 +6,7 @@
 #include <new>
 
 #include "CStd/ByteOrder.h"
+#include "CStd/PathComponent.h"
 #include "CStd/StdFile.h"
 #include "logger/Log.h"
 #include "platform/Win32.h"
@@ -22,6 +23,18 @@ constexpr std::uint32_t kHeaderSize = 32;  // the smallest file: no directories,
 constexpr std::uint32_t kDirectorySize = 20;
 
 bool NameLess(const char* a, const char* b) { return Win32::_stricmp(a, b) < 0; }
+
+// The manifest over the file's record layout; a name refused by the checks is reported here,
+// before the caller reports the manifest as invalid.
+template <typename Entry>
+std::unique_ptr<ReleaseManifest> Construct(std::vector<std::uint8_t> buffer)
+{
+    auto manifest = std::make_unique<ReleaseManifestTemplate<Entry>>(std::move(buffer));
+    if (manifest->RefusedNameKind() != nullptr)
+        LogError("%s: The %s name \"%s\" is not a plain path component.", kLoadName, manifest->RefusedNameKind(),
+                 manifest->RefusedName().c_str());
+    return manifest;
+}
 
 }  // namespace
 
@@ -75,9 +88,9 @@ std::unique_ptr<ReleaseManifest> ReleaseManifest::Load(const char* path)
     std::unique_ptr<ReleaseManifest> manifest;
     try {
         if (formatVersion == kReleaseManifestVersion0) {
-            manifest = std::make_unique<ReleaseManifestTemplate<FileTableEntryV0>>(std::move(buffer));
+            manifest = Construct<FileTableEntryV0>(std::move(buffer));
         } else if (formatVersion == kReleaseManifestVersion) {
-            manifest = std::make_unique<ReleaseManifestTemplate<FileTableEntry>>(std::move(buffer));
+            manifest = Construct<FileTableEntry>(std::move(buffer));
         } else {
             LogError("%s: Invalid version.  Current version is 0x%08lx, found 0x%08lx", kLoadName,
                      static_cast<unsigned long>(kReleaseManifestVersion), static_cast<unsigned long>(formatVersion));
@@ -103,7 +116,7 @@ ReleaseManifestTemplate<Entry>::ReleaseManifestTemplate(std::vector<std::uint8_t
         return;
     }
     CollectStrings(LoadLE32(mStringData - 8));
-    if (!CheckTree()) {
+    if (!CheckTree() || !CheckNames()) {
         Invalidate();
         return;
     }
@@ -199,6 +212,25 @@ bool ReleaseManifestTemplate<Entry>::CheckTree()
             fileClaimed[d.firstFile + k] = true;
         }
     }
+    return true;
+}
+
+// Every name that can become part of a disk path; the indexes are known to be valid. The
+// root's own name never does. The first name refused is kept for the report.
+template <typename Entry>
+bool ReleaseManifestTemplate<Entry>::CheckNames()
+{
+    auto refuse = [this](const char* kind, const char* name) {
+        mRefusedNameKind = kind;
+        mRefusedName = name;
+        return false;
+    };
+    if (const char* project = String(LoadLE32(mBuffer.data() + 8)); project != nullptr && !IsPlainPathComponent(project))
+        return refuse("project", project);
+    for (std::uint32_t i = 1; i < mDirectoryCount; ++i)
+        if (const char* name = String(Directory(i).name); !IsPlainPathComponent(name)) return refuse("directory", name);
+    for (std::uint32_t i = 0; i < mFileCount; ++i)
+        if (const char* name = String(LoadFileName(i)); !IsPlainPathComponent(name)) return refuse("file", name);
     return true;
 }
 

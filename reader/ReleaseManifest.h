@@ -2,7 +2,7 @@
 // release, each file's size, the release version under which its content is stored and its
 // storage flags.
 //
-// Layout (all fields unsigned 32-bit little-endian, no gaps):
+// Layout (docs/formats.md; all fields unsigned 32-bit little-endian, no gaps):
 //   0  magic 0x4D534C52 ("RLSM")       4  format version (0x00010001 or 0x00010002)
 //   8  project name (string index)     12 release version (packed)
 //   16 directory count D, then D directory records of 20 bytes
@@ -19,6 +19,12 @@
 // whose ranges leave their tables, or whose directories and files do not form a tree below
 // the root (an entry claimed twice, the root claimed as a child) is invalid. Entries that
 // the tree does not reach are kept; they get no storage in a listing.
+//
+// Names become parts of disk paths (the project name chooses the project directory, the
+// directory and file names the loose files' paths), so every one of them must be a plain path
+// component (IsPlainPathComponent): a manifest holding any other project, directory or file
+// name is invalid too. The root directory's own name is no part of any path and may be
+// anything, empty included.
 #pragma once
 
 #include <array>
@@ -28,22 +34,13 @@
 #include <vector>
 
 #include "reader/ArchiveBinding.h"
+#include "reader/Formats.h"
 
 namespace Tarn::VELL::Reader {
 
 class ArchiveManager;
 class ProjectListing;
 
-constexpr std::uint32_t kReleaseManifestMagic = 0x4D534C52;
-constexpr std::uint32_t kReleaseManifestVersion0 = 0x00010001;
-constexpr std::uint32_t kReleaseManifestVersion = 0x00010002;
-
-// Storage flags of a file record.
-constexpr std::uint32_t kFlagManaged = 0x01;
-constexpr std::uint32_t kFlagArchived = 0x02;
-constexpr std::uint32_t kFlagZlib = 0x04;
-constexpr std::uint32_t kFlagCompressed = 0x10;
-constexpr std::uint32_t kFlagLzma = 0x20;
 // The binding's mark of a file whose content was not found.
 constexpr std::uint32_t kFlagsMissing = 0xFFFFFFFFu;
 
@@ -134,13 +131,17 @@ public:
     static const char* CreateListingName();
     static const char* GetFileArchiveMetadataName();
 
-    // Decides for every file where its content is and whether it is there: the archive
-    // data file, offset and size of archived files (opening each data file once), the
-    // existence of managed and naked files. Reports every missing piece and marks those files
-    // missing; records each entry's parent directory (0 for the root and for entries the
-    // tree does not reach) and counts the storage records a listing needs.
-    void GetFileArchiveMetadata(const char* rootDir, const char* projectRoot, std::vector<FileBinding>& bindings,
-                                std::vector<std::uint32_t>& parents, BindingCounts& counts, DataFileHandles& handles) const;
+    // When the manifest is invalid because of a name: what the name names ("project",
+    // "directory" or "file") and the name itself; null and empty otherwise.
+    const char* RefusedNameKind() const { return mRefusedNameKind; }
+    const std::string& RefusedName() const { return mRefusedName; }
+
+    // Walks the tree once, breadth first from the root, and gathers what a listing needs: for
+    // every file where its content is and whether it is there (the archive data file, offset
+    // and size of archived files, opening each data file once; the existence of managed and
+    // naked files), reporting every missing piece and marking those files missing; each
+    // entry's parent and path hash; and the number of storage records of each kind.
+    void GetFileArchiveMetadata(const char* rootDir, const char* projectRoot, ListingInputs& inputs) const;
 
 private:
     ProjectListing* BuildListing(const char* rootDir, const char* projectRoot);
@@ -152,6 +153,7 @@ private:
     bool CheckRegions();
     void CollectStrings(std::uint32_t capacityHint);
     bool CheckTree();
+    bool CheckNames();
     void NormaliseSiblingOrder();
 
     std::uint8_t* DirectoryRecord(std::uint32_t index) { return mDirectories + 20u * index; }
@@ -168,6 +170,8 @@ private:
     const char* mStringData = nullptr;
     std::uint32_t mStringDataSize = 0;
     std::vector<const char*> mStrings;
+    const char* mRefusedNameKind = nullptr;
+    std::string mRefusedName;
 };
 
 extern template class ReleaseManifestTemplate<FileTableEntry>;

@@ -6,6 +6,7 @@
 #include "CStd/PathJoin.h"
 #include "CStd/PathNormalize.h"
 #include "logger/Log.h"
+#include "reader/Formats.h"
 #include "reader/ReleaseManifest.h"
 #include "reader/SolutionLoader.h"
 #include "reader/Version.h"
@@ -119,7 +120,7 @@ bool GetProjectTypeNameAndVersion(const char* path, ProjectType& type, std::stri
 std::unique_ptr<ProjectListing> CreateReleaseListing(const char* root, const char* releaseDirectory)
 {
     char manifestPath[kMaxPath];
-    if (!PathJoin(manifestPath, {releaseDirectory, "releasemanifest"})) {
+    if (!PathJoin(manifestPath, {releaseDirectory, kReleaseManifestName})) {
         LogError("%s: VELL runtime environment listing creation failed to join the path: projectPath=\"%s\".", kListingName,
                  releaseDirectory);
         return nullptr;

@@ -6,6 +6,7 @@
 #include "CStd/PathJoin.h"
 #include "logger/Log.h"
 #include "platform/Win32.h"
+#include "reader/Formats.h"
 #include "reader/Version.h"
 
 namespace Tarn::VELL::Reader {
@@ -26,6 +27,11 @@ bool Abandon(RuntimeEnvironment::Listings& listings)
 HRESULT GatherProjects(const ConfigurationManifest& configuration, const SolutionManifest& solution,
                        std::vector<SolutionManifest::Project>& projects)
 {
+    // How often the configuration names each project of the solution, by its place in the
+    // solution's name-ordered table: a count per project, so that a configuration of any
+    // length costs one lookup per line and each project is gathered once.
+    const std::vector<SolutionManifest::Project>& known = solution.Projects();
+    std::vector<std::uint32_t> uses(known.size(), 0);
     for (const std::string& name : configuration.Projects()) {
         const SolutionManifest::Project* project = solution.FindProject(name.c_str());
         if (project == nullptr) {
@@ -33,11 +39,14 @@ HRESULT GatherProjects(const ConfigurationManifest& configuration, const Solutio
             LogError("%s: Failed to gather projects for user supplied project list", kGatherName);
             return kFail;
         }
-        auto at = std::lower_bound(projects.begin(), projects.end(), *project,
-                                   [](const SolutionManifest::Project& a, const SolutionManifest::Project& b) {
-                                       return Win32::_stricmp(a.name.c_str(), b.name.c_str()) < 0;
-                                   });
-        projects.insert(at, *project);
+        ++uses[static_cast<std::size_t>(project - known.data())];
+    }
+    for (std::size_t i = 0; i < known.size(); ++i) {
+        if (uses[i] == 0) continue;
+        if (uses[i] > 1)
+            LogWarning("%s: The configuration names project %s %u times; it is gathered once.", kGatherName,
+                       known[i].name.c_str(), static_cast<unsigned>(uses[i]));
+        projects.push_back(known[i]);
     }
     return kOk;
 }
@@ -45,13 +54,13 @@ HRESULT GatherProjects(const ConfigurationManifest& configuration, const Solutio
 bool LoadSolution(const char* root, const char* solutionDirectory, RuntimeEnvironment::Listings& listings)
 {
     char solutionPath[kMaxPath];
-    if (!PathJoin(solutionPath, {solutionDirectory, "solutionmanifest"})) {
+    if (!PathJoin(solutionPath, {solutionDirectory, kSolutionManifestName})) {
         LogError("%s: VELL runtime environment load solution failed to build solution manifest path: localRoot=\"%s\".",
                  kLoadName, solutionDirectory);
         return false;
     }
     char configurationPath[kMaxPath];
-    if (!PathJoin(configurationPath, {solutionDirectory, "configurationmanifest"})) {
+    if (!PathJoin(configurationPath, {solutionDirectory, kConfigurationManifestName})) {
         LogError("%s: VELL runtime environment load solution failed to build configuration manifest path: localRoot=\"%s\".",
                  kLoadName, solutionDirectory);
         return false;

@@ -17,8 +17,9 @@ namespace Tarn::VELL::Reader {
 // is empty again and false is returned, after logging.
 bool LoadSolution(const char* root, const char* solutionDirectory, RuntimeEnvironment::Listings& listings);
 
-// The solution's entries of the configuration's projects, in ascending name order (ASCII
-// case ignored); a name listed twice is gathered twice.
+// Appends the solution's entries of the configuration's projects, in ascending name order
+// (ASCII case ignored). A project the configuration names more than once (in any spelling of
+// its name) is gathered once, with a warning that says how often it was named.
 HRESULT GatherProjects(const ConfigurationManifest& configuration, const SolutionManifest& solution,
                        std::vector<SolutionManifest::Project>& projects);
 

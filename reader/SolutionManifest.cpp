@@ -2,11 +2,13 @@
 
 #include <algorithm>
 
+#include "CStd/PathComponent.h"
 #include "CStd/StdFile.h"
 #include "logger/Log.h"
 #include "platform/Win32.h"
 #include "reader/FieldReaders.h"
 #include "reader/FileReads.h"
+#include "reader/Formats.h"
 #include "reader/Version.h"
 
 namespace Tarn::VELL::Reader {
@@ -19,20 +21,16 @@ constexpr char kLoadName[] = "Tarn::VELL::Reader::SolutionManifest::Load";
 constexpr char kHeaderName[] = "Tarn::VELL::Reader::SolutionManifest::LoadHeader";
 constexpr char kProjectsName[] = "Tarn::VELL::Reader::SolutionManifest::LoadProjects";
 constexpr char kConfigurationsName[] = "Tarn::VELL::Reader::SolutionManifest::LoadConfigurations";
+constexpr char kAddProjectName[] = "Tarn::VELL::Reader::SolutionManifest::AddProject";
 constexpr char kAddConfigurationName[] = "Tarn::VELL::Reader::SolutionManifest::AddConfiguration";
-constexpr std::uint32_t kFileVersion = 0x01000000;
+constexpr std::uint32_t kFileVersion = kTextManifestFileVersion;
 
 bool LessNoCase(const std::string& a, const std::string& b) { return Win32::_stricmp(a.c_str(), b.c_str()) < 0; }
-
-// Where name stands, or would stand, in a list sorted ignoring ASCII case.
-template <typename T, typename Key>
-auto LowerBound(std::vector<T>& list, const std::string& name, Key key)
-{
-    return std::lower_bound(list.begin(), list.end(), name,
-                            [&key](const T& item, const std::string& n) { return LessNoCase(key(item), n); });
-}
-
 bool SameNoCase(const std::string& a, const std::string& b) { return Win32::_stricmp(a.c_str(), b.c_str()) == 0; }
+
+const std::string& ProjectKey(const SolutionManifest::Project& p) { return p.name; }
+const std::string& ConfigurationKey(const SolutionManifest::Configuration& c) { return c.name; }
+const std::string& NameKey(const std::string& s) { return s; }
 
 // Reads a count line with a plain fgets (1024 characters); nothing read with a last error of
 // 0 counts as an empty line.
@@ -50,6 +48,47 @@ HRESULT ReadCountLine(std::FILE* stream, const char* name, int& count)
 }
 
 }  // namespace
+
+// ---- sorted batches ---------------------------------------------------------------------------
+
+template <typename T>
+bool SolutionManifest::SortedBatch<T>::Less::operator()(std::size_t a, std::size_t b) const
+{
+    return LessNoCase(key((*list)[a]), key((*list)[b]));
+}
+
+template <typename T>
+SolutionManifest::SortedBatch<T>::SortedBatch(std::vector<T>& list, Key key)
+    : mList(list), mKey(key), mSorted(list.size()), mAdded(Less{&list, key})
+{
+}
+
+template <typename T>
+bool SolutionManifest::SortedBatch<T>::Add(T entry)
+{
+    const auto sortedEnd = mList.begin() + static_cast<std::ptrdiff_t>(mSorted);
+    const auto at = std::lower_bound(mList.begin(), sortedEnd, mKey(entry),
+                                     [this](const T& item, const std::string& n) { return LessNoCase(mKey(item), n); });
+    if (at != sortedEnd && SameNoCase(mKey(*at), mKey(entry))) return false;
+    mList.push_back(std::move(entry));
+    if (!mAdded.insert(mList.size() - 1).second) {
+        mList.pop_back();
+        return false;
+    }
+    return true;
+}
+
+template <typename T>
+SolutionManifest::SortedBatch<T>::~SortedBatch()
+{
+    mAdded.clear();
+    auto less = [this](const T& a, const T& b) { return LessNoCase(mKey(a), mKey(b)); };
+    const auto middle = mList.begin() + static_cast<std::ptrdiff_t>(mSorted);
+    std::sort(middle, mList.end(), less);
+    std::inplace_merge(mList.begin(), middle, mList.end(), less);
+}
+
+// ---- loading ----------------------------------------------------------------------------------
 
 HRESULT SolutionManifest::Load(const char* path)
 {
@@ -84,7 +123,7 @@ HRESULT SolutionManifest::LoadHeader(std::FILE* stream)
         LogError("%s: Failure while getting magic string", kHeaderName);
         return kFail;
     }
-    if (Win32::_stricmp(line.c_str(), "VELL Solution Manifest") != 0) {
+    if (Win32::_stricmp(line.c_str(), kSolutionManifestMagic) != 0) {
         LogError("%s: Magic string does not match", kHeaderName);
         return kFail;
     }
@@ -127,6 +166,7 @@ HRESULT SolutionManifest::LoadProjects(std::FILE* stream)
     }
     // Each record needs lines of its own; a count beyond the file ends at the first record
     // that cannot be read, so nothing is sized by the count.
+    SortedBatch<Project> batch(mProjects, ProjectKey);
     for (int i = 0; i < count; ++i) {
         std::string name;
         std::uint32_t version = 0, priority = 0, flags = 0;
@@ -146,7 +186,7 @@ HRESULT SolutionManifest::LoadProjects(std::FILE* stream)
             LogError("%s: Failed to read flags", kProjectsName);
             return kFail;
         }
-        if (Failed(AddProject(name, version, priority, flags))) {
+        if (Failed(AddProject(batch, name, version, priority, flags))) {
             LogError("%s: Failed to add project", kProjectsName);
             return kFail;
         }
@@ -158,6 +198,7 @@ HRESULT SolutionManifest::LoadConfigurations(std::FILE* stream)
 {
     int count = 0;
     if (Failed(ReadCountLine(stream, kConfigurationsName, count))) return kFail;
+    SortedBatch<Configuration> batch(mConfigurations, ConfigurationKey);
     for (int i = 0; i < count; ++i) {
         std::string name;
         std::uint32_t flags = 0, projectCount = 0;
@@ -176,20 +217,21 @@ HRESULT SolutionManifest::LoadConfigurations(std::FILE* stream)
         // Past the end of the file the name read repeats, which the duplicate check refuses,
         // so a count beyond the file ends after one repetition.
         std::vector<std::string> projects;
-        std::string projectName;
-        for (std::uint32_t k = 0; k < projectCount; ++k) {
-            if (Failed(ReadString(stream, projectName))) {
-                LogError("%s: Failed to read name of project in configuration", kConfigurationsName);
-                return kFail;
+        {
+            SortedBatch<std::string> names(projects, NameKey);
+            std::string projectName;
+            for (std::uint32_t k = 0; k < projectCount; ++k) {
+                if (Failed(ReadString(stream, projectName))) {
+                    LogError("%s: Failed to read name of project in configuration", kConfigurationsName);
+                    return kFail;
+                }
+                if (!names.Add(projectName)) {
+                    LogError("%s: Duplicate project in configuration", kConfigurationsName);
+                    return kFail;
+                }
             }
-            auto at = LowerBound(projects, projectName, [](const std::string& s) -> const std::string& { return s; });
-            if (at != projects.end() && SameNoCase(*at, projectName)) {
-                LogError("%s: Duplicate project in configuration", kConfigurationsName);
-                return kFail;
-            }
-            projects.insert(at, projectName);
         }
-        if (Failed(AddConfiguration(name, std::move(projects), flags))) {
+        if (Failed(AddConfiguration(batch, name, std::move(projects), flags))) {
             LogError("%s: Failed to add configuration", kConfigurationsName);
             return kFail;
         }
@@ -200,13 +242,28 @@ HRESULT SolutionManifest::LoadConfigurations(std::FILE* stream)
 HRESULT SolutionManifest::AddProject(const std::string& name, std::uint32_t version, std::uint32_t priority,
                                      std::uint32_t flags)
 {
-    auto at = LowerBound(mProjects, name, [](const Project& p) -> const std::string& { return p.name; });
-    if (at != mProjects.end() && SameNoCase(at->name, name)) return kFail;
-    mProjects.insert(at, Project{name, version, priority, flags});
-    return kOk;
+    SortedBatch<Project> batch(mProjects, ProjectKey);
+    return AddProject(batch, name, version, priority, flags);
+}
+
+HRESULT SolutionManifest::AddProject(SortedBatch<Project>& batch, const std::string& name, std::uint32_t version,
+                                     std::uint32_t priority, std::uint32_t flags)
+{
+    if (!IsPlainPathComponent(name)) {
+        LogError("%s: The project name \"%s\" is not a plain path component.", kAddProjectName, name.c_str());
+        return kFail;
+    }
+    return batch.Add(Project{name, version, priority, flags}) ? kOk : kFail;
 }
 
 HRESULT SolutionManifest::AddConfiguration(const std::string& name, std::vector<std::string> projects, std::uint32_t flags)
+{
+    SortedBatch<Configuration> batch(mConfigurations, ConfigurationKey);
+    return AddConfiguration(batch, name, std::move(projects), flags);
+}
+
+HRESULT SolutionManifest::AddConfiguration(SortedBatch<Configuration>& batch, const std::string& name,
+                                           std::vector<std::string> projects, std::uint32_t flags)
 {
     for (const std::string& project : projects) {
         if (FindProject(project.c_str()) == nullptr) {
@@ -215,10 +272,7 @@ HRESULT SolutionManifest::AddConfiguration(const std::string& name, std::vector<
             return kFail;
         }
     }
-    auto at = LowerBound(mConfigurations, name, [](const Configuration& c) -> const std::string& { return c.name; });
-    if (at != mConfigurations.end() && SameNoCase(at->name, name)) return kFail;
-    mConfigurations.insert(at, Configuration{name, flags, std::move(projects)});
-    return kOk;
+    return batch.Add(Configuration{name, flags, std::move(projects)}) ? kOk : kFail;
 }
 
 const SolutionManifest::Project* SolutionManifest::FindProject(const char* name) const

@@ -9,7 +9,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(cmake g++ ninja-build pkg-config zlib1g-dev liblzma-dev libgtest-dev libgmock-dev libbenchmark-dev
+packages=(cmake g++ ninja-build pkg-config python3 zlib1g-dev liblzma-dev libgtest-dev libgmock-dev libbenchmark-dev
           libzip-dev libphysfs-dev)
 source scripts/packages.sh
 require_packages "${packages[@]}"

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Sanitizer builds and fuzzing, as CI runs them after the normal tests:
 #   asan            build-asan: AddressSanitizer + UndefinedBehaviorSanitizer (gcc), every test
-#   tsan            build-tsan: ThreadSanitizer (gcc), the concurrency and integration tests
+#   tsan            build-tsan: ThreadSanitizer (gcc), the tests labelled "threads"
 #   fuzz [SECONDS]  build-fuzz: clang's libFuzzer with ASan + UBSan; each target runs SECONDS
 #                   (default 60) from its seeds and its committed corpus (fuzz/corpus/<target>)
 # Installs the Debian packages it needs when they are missing and this runs as root.
@@ -46,20 +46,20 @@ case "$action" in
   tsan)
     configure build-tsan "-fsanitize=thread" "-DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread" \
       "-DCMAKE_SHARED_LINKER_FLAGS=-fsanitize=thread" -DTARN_BUILD_FUZZ=OFF
-    cmake --build build-tsan -j"$jobs" --target vell_shared_library_tests vell_unit_tests
-    # The shared library driven by many threads, the token pool, the reads (also those that
-    # complete later on another thread) and the platform layer's events, semaphores and
+    cmake --build build-tsan -j"$jobs" --target vell_thread_tests vell_shared_library_tests
+    # The tests labelled "threads" (tests/CMakeLists.txt): the shared library driven by many
+    # threads, the token pool, the reads (also those that complete later on another
+    # thread) and the platform layer's events, semaphores and
     # threads, and the other tests that run threads at once.
     TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
-      ctest --test-dir build-tsan --output-on-failure -j"$jobs" --timeout 900 \
-      -R '^(SharedLibrary|SyncTokenPool|SyncRead|PlatformEvents|PlatformSemaphores|PlatformThreads|PlatformReads\.(ManyThreads|GetOverlappedResultWaits)|WildcardMatch\..*EveryThread|LoggerTest\.Concurrent)'
+      ctest --test-dir build-tsan --output-on-failure -j"$jobs" --timeout 900 -L '^threads$'
     ;;
   fuzz)
     seconds=${2:-60}
     sanitize="-fsanitize=address,undefined -fno-sanitize-recover=undefined"
     configure build-fuzz "-fsanitize=fuzzer-no-link $sanitize" -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 \
       "-DCMAKE_EXE_LINKER_FLAGS=$sanitize" "-DCMAKE_SHARED_LINKER_FLAGS=$sanitize" -DTARN_BUILD_TESTS=OFF -DTARN_LIBFUZZER=ON
-    targets=(release_manifest archive_index text_manifest decompress path wildcard initialize)
+    targets=(release_manifest archive_index text_manifest decompress path wildcard initialize confinement)
     cmake --build build-fuzz -j"$jobs" --target vell_fuzz_seeds "${targets[@]/#/vell_fuzz_}"
     out=build-fuzz/fuzz
     rm -rf "$out/seeds"

@@ -33,29 +33,33 @@ require_packages cmake ninja-build dpkg-dev "g++-mingw-w64-$arch-posix" "binutil
   googletest wine "$wine_package"
 
 # ---- liblzma: no MinGW package exists; cross-compiled from Debian's source package -----------
+# The source is fetched once into build-xz-source/ and serves both Windows builds.
 deps=$root/$build/deps
 if [ ! -f "$deps/lib/liblzma.a" ]; then
-  # apt-get source needs a deb-src entry for the configured archive; apt checks what it fetches
-  # against the archive's signed index.
-  if ! grep -rqsE '^(deb-src|Types:.*deb-src)' /etc/apt/sources.list /etc/apt/sources.list.d/; then
-    if [ "$(id -u)" != 0 ]; then
-      echo "no deb-src entry in /etc/apt: add one for the configured Debian archive (or run this as root)" >&2
-      exit 1
+  source_dir=$root/build-xz-source
+  xz=$(find "$source_dir" -mindepth 1 -maxdepth 1 -type d -name 'xz-utils-*' 2>/dev/null | head -n 1)
+  if [ -z "$xz" ]; then
+    # apt-get source needs a deb-src entry for the configured archive; apt checks what it
+    # fetches against the archive's signed index.
+    if ! grep -rqsE '^(deb-src|Types:.*deb-src)' /etc/apt/sources.list /etc/apt/sources.list.d/; then
+      if [ "$(id -u)" != 0 ]; then
+        echo "no deb-src entry in /etc/apt: add one for the configured Debian archive (or run this as root)" >&2
+        exit 1
+      fi
+      entries=$(for list in /etc/apt/sources.list.d/*.sources; do
+        [ -f "$list" ] && sed -n 's/^Types: *deb$/Types: deb-src/;/^$/p;/^[A-Za-z-]*:/p' "$list"
+        echo
+      done)
+      echo "$entries" >/etc/apt/sources.list.d/tarnvellio-deb-src.sources
+      if [ -f /etc/apt/sources.list ]; then
+        sed -n 's/^deb /deb-src /p' /etc/apt/sources.list >/etc/apt/sources.list.d/tarnvellio-deb-src.list
+      fi
+      apt-get update -qq
     fi
-    entries=$(for list in /etc/apt/sources.list.d/*.sources; do
-      [ -f "$list" ] && sed -n 's/^Types: *deb$/Types: deb-src/;/^$/p;/^[A-Za-z-]*:/p' "$list"
-      echo
-    done)
-    echo "$entries" >/etc/apt/sources.list.d/tarnvellio-deb-src.sources
-    if [ -f /etc/apt/sources.list ]; then
-      sed -n 's/^deb /deb-src /p' /etc/apt/sources.list >/etc/apt/sources.list.d/tarnvellio-deb-src.list
-    fi
-    apt-get update -qq
+    rm -rf "$source_dir" && mkdir -p "$source_dir" && chmod 777 "$source_dir"  # apt fetches as its own user
+    (cd "$source_dir" && apt-get source -qq xz-utils >/dev/null)
+    xz=$(find "$source_dir" -mindepth 1 -maxdepth 1 -type d -name 'xz-utils-*' | head -n 1)
   fi
-  source_dir=$root/$build/xz-source
-  rm -rf "$source_dir" && mkdir -p "$source_dir" && chmod 777 "$source_dir"  # apt fetches as its own user
-  (cd "$source_dir" && apt-get source -qq xz-utils >/dev/null)
-  xz=$(find "$source_dir" -mindepth 1 -maxdepth 1 -type d -name 'xz-utils-*' | head -n 1)
   echo "liblzma: building $(basename "$xz") for $triplet"
   cmake -S "$xz" -B "$build/xz-build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/$triplet.cmake" \
     -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=OFF -DCMAKE_INSTALL_PREFIX="$deps" >/dev/null

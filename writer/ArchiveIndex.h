@@ -11,6 +11,9 @@
 //   strings            the NUL-terminated paths
 // Entries are sorted by HashArchivePath of their path, then by CompareNoCase of the paths;
 // readers binary-search them in that order.
+// The format is described in docs/formats.md. The writer keeps its own constants rather than
+// the reader's reader/Formats.h: it is an independent implementation, so that the tests can
+// check one against the other.
 #pragma once
 
 #include <cstdint>

@@ -11,6 +11,7 @@
 #include "writer/BatchEncoder.h"
 #include "writer/FileIO.h"
 #include "writer/LzmaEncoder.h"
+#include "writer/PathNames.h"
 #include "writer/Version.h"
 #include "writer/ZlibEncoder.h"
 
@@ -21,12 +22,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr uint64_t kMaxStoredSize = 0xFFFFFFFFu;
-
-void CheckComponentName(const std::string& name, const char* what)
-{
-    if (name.empty() || name == "." || name == ".." || name.find_first_of(std::string("/\\\0", 3)) != std::string::npos)
-        throw std::invalid_argument(std::string(what) + " \"" + name + "\" must be a single path component");
-}
 
 uint64_t SourceSize(const FileSpec& file)
 {
@@ -67,7 +62,7 @@ std::string ArchiveName(const std::string& stem, unsigned number)
 
 ProjectRelease::ProjectRelease(std::string name, uint32_t version) : mName(std::move(name)), mVersion(version)
 {
-    CheckComponentName(mName, "project name");
+    RequirePathComponent(mName, "project name");
 }
 
 ProjectRelease& ProjectRelease::Add(FileSpec file)

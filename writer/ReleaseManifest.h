@@ -9,6 +9,9 @@
 // File record: name, version, 16-byte checksum, flags, size, then zero words (3 for
 // 0x00010001, 1 for 0x00010002) that readers ignore.
 // Directory 0 is the root; each directory's children are contiguous in their tables.
+// The format is described in docs/formats.md. The writer keeps its own constants rather than
+// the reader's reader/Formats.h: it is an independent implementation, so that the tests can
+// check one against the other.
 #pragma once
 
 #include <array>

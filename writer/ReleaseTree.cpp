@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "writer/ArchivePath.h"
+#include "writer/PathNames.h"
 
 namespace Tarn::VELL::Writer {
 
@@ -18,13 +19,9 @@ std::vector<std::string> SplitPath(const std::string& path)
     for (;;) {
         const size_t slash = path.find('/', start);
         std::string component = path.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
-        if (component.empty()) throw std::invalid_argument("path \"" + path + "\" has an empty component");
-        if (component == "." || component == "..")
-            throw std::invalid_argument("path \"" + path + "\" has a \"" + component + "\" component");
-        if (component.find('\\') != std::string::npos)
-            throw std::invalid_argument("path \"" + path + "\" holds a backslash; separate components with '/'");
-        if (component.find('\0') != std::string::npos)
-            throw std::invalid_argument("path \"" + path + "\" holds a NUL byte");
+        const std::string problem = PathComponentProblem(component);
+        if (!problem.empty())
+            throw std::invalid_argument("path \"" + path + "\": the name \"" + component + "\" " + problem);
         components.push_back(std::move(component));
         if (slash == std::string::npos) break;
         start = slash + 1;

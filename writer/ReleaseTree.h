@@ -31,9 +31,10 @@ public:
 
     // Adds a file ('/'-separated path). Directories on the way are created; a directory met
     // again under another letter case is the same directory and keeps its first spelling.
-    // Throws std::invalid_argument for an empty path or component, a "." or ".." component,
-    // a backslash or NUL in a name, a path already present (ignoring ASCII case), or a path
-    // that is also a directory.
+    // Throws std::invalid_argument for an empty path, a component that is no plain path
+    // component (PathComponentProblem: empty, ".", "..", a backslash, ':', NUL, a Windows
+    // device name), a path already present (ignoring ASCII case), or a path that is also a
+    // directory.
     void AddFile(const std::string& path, size_t fileId);
 
     // Adds a directory (and its parents); adding an existing directory again is allowed.

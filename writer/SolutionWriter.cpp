@@ -4,6 +4,7 @@
 
 #include "writer/ArchivePath.h"
 #include "writer/FileIO.h"
+#include "writer/PathNames.h"
 #include "writer/Version.h"
 
 namespace Tarn::VELL::Writer {
@@ -24,8 +25,7 @@ void CheckLine(const std::string& text, const char* what)
 
 void CheckComponent(const std::string& name, const char* what)
 {
-    if (name.empty() || name == "." || name == ".." || name.find_first_of(std::string("/\\\0", 3)) != std::string::npos)
-        throw std::invalid_argument(std::string(what) + " \"" + name + "\" must be a single path component");
+    RequirePathComponent(name, what);
     CheckLine(name, what);
 }
 

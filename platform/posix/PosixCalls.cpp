@@ -12,6 +12,7 @@ constexpr CallTable kDefaultCalls = {
     CloseHandleImpl,
     GetFileAttributesImpl,
     DeleteFileImpl,
+    GetFinalPathNameImpl,
     GetCurrentDirectoryImpl,
     GetModuleFileNameImpl,
     CreateEventImpl,

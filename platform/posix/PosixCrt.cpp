@@ -2,6 +2,8 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -29,6 +31,21 @@ void BinaryMode(const char* mode, char* out, size_t outSize)
     out[n] = '\0';
 }
 
+// The open(2) flags of an fopen mode ("r", "w+", "ab", "wx", ...); false for a mode that
+// fopen would refuse.
+bool OpenFlags(const char* mode, int& flags)
+{
+    const bool update = std::strchr(mode, '+') != nullptr;
+    switch (mode[0]) {
+    case 'r': flags = update ? O_RDWR : O_RDONLY; break;
+    case 'w': flags = (update ? O_RDWR : O_WRONLY) | O_CREAT | O_TRUNC; break;
+    case 'a': flags = (update ? O_RDWR : O_WRONLY) | O_CREAT | O_APPEND; break;
+    default: return false;
+    }
+    if (std::strchr(mode, 'x') != nullptr) flags |= O_EXCL;
+    return true;
+}
+
 FILE* OpenStream(const char* path, const char* mode)
 {
     if (path == nullptr || mode == nullptr) {
@@ -50,8 +67,25 @@ FILE* OpenStream(const char* path, const char* mode)
     }
     char plainMode[16];
     BinaryMode(mode, plainMode, sizeof(plainMode));
-    FILE* stream = std::fopen(resolved, plainMode);
-    if (stream == nullptr) RecordFailure(resolved);
+    int flags = 0;
+    if (!OpenFlags(plainMode, flags)) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    // Opened without waiting and checked to be a regular file before the stream exists: a
+    // FIFO or a device is refused as the Microsoft C runtime refuses a directory.
+    const int fd = OpenRegularFile(resolved, flags);
+    if (fd < 0) {
+        RecordFailure(resolved);
+        return nullptr;
+    }
+    FILE* stream = ::fdopen(fd, plainMode);
+    if (stream == nullptr) {
+        const int e = errno;
+        ::close(fd);
+        errno = e;
+        RecordFailure(resolved);
+    }
     return stream;
 }
 

@@ -2,6 +2,7 @@
 // the current directory and the executable's path.
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -111,6 +112,25 @@ bool ResolvePath(const char* path, char* out, size_t outSize)
     return true;
 }
 
+int OpenRegularFile(const char* resolvedPath, int flags)
+{
+    // Without O_NONBLOCK, opening a FIFO would wait for a writer; O_NOCTTY keeps a terminal
+    // from becoming the process's controlling terminal. Only after the kind is known to be a
+    // regular file does the descriptor go back to blocking reads.
+    const int fd = ::open(resolvedPath, flags | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        if (errno == ENXIO || errno == ENODEV) errno = EACCES;  // a socket, a device without a driver
+        return -1;
+    }
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+        ::close(fd);
+        errno = EACCES;
+        return -1;
+    }
+    return fd;
+}
+
 HANDLE CreateFileImpl(LPCSTR path, DWORD access, DWORD, void*, DWORD disposition, DWORD flags, HANDLE)
 {
     char resolved[4096];
@@ -122,16 +142,10 @@ HANDLE CreateFileImpl(LPCSTR path, DWORD access, DWORD, void*, DWORD disposition
         SetLastError(kErrorFilenameTooLong);
         return INVALID_HANDLE_VALUE;
     }
-    int fd = ::open(resolved, O_RDONLY | O_CLOEXEC);
+    int fd = OpenRegularFile(resolved, O_RDONLY);
     if (fd < 0) {
         int e = errno;
         SetLastError(e == ENOENT ? NotFoundError(resolved) : Win32ErrorFromErrno(e));
-        return INVALID_HANDLE_VALUE;
-    }
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-        ::close(fd);
-        SetLastError(kErrorAccessDenied);
         return INVALID_HANDLE_VALUE;
     }
     auto* file = new (std::nothrow) FileObject(fd, (flags & FILE_FLAG_OVERLAPPED) != 0);
@@ -247,6 +261,33 @@ BOOL DeleteFileImpl(LPCSTR path)
         return FALSE;
     }
     return TRUE;
+}
+
+DWORD GetFinalPathNameImpl(LPCSTR path, LPSTR buffer, DWORD size)
+{
+    char resolved[4096];
+    if (path == nullptr || *path == '\0') {
+        SetLastError(kErrorInvalidParameter);
+        return 0;
+    }
+    if (!ResolvePath(path, resolved, sizeof(resolved))) {
+        SetLastError(kErrorFilenameTooLong);
+        return 0;
+    }
+    char* absolute = ::realpath(resolved, nullptr);
+    if (absolute == nullptr) {
+        int e = errno;
+        SetLastError(e == ENOENT ? NotFoundError(resolved) : Win32ErrorFromErrno(e));
+        return 0;
+    }
+    const size_t n = std::strlen(absolute);
+    DWORD result = static_cast<DWORD>(n + 1);
+    if (buffer != nullptr && n + 1 <= size) {
+        std::memcpy(buffer, absolute, n + 1);
+        result = static_cast<DWORD>(n);
+    }
+    std::free(absolute);
+    return result;
 }
 
 DWORD GetCurrentDirectoryImpl(DWORD size, LPSTR buffer)

@@ -71,6 +71,11 @@ int TranslateErrno();
 // false when the result does not fit.
 bool ResolvePath(const char* path, char* out, size_t outSize);
 
+// Opens a path already resolved by ResolvePath with the open flags given (O_CLOEXEC added),
+// never waiting on a FIFO or a device: anything but a regular file is closed again and
+// refused with errno EACCES, as is a directory. Returns the descriptor (blocking) or -1.
+int OpenRegularFile(const char* resolvedPath, int flags);
+
 // The text after the last '/' or '\'.
 const char* LastComponent(const char* path);
 
@@ -88,6 +93,7 @@ BOOL GetOverlappedResultImpl(HANDLE file, OVERLAPPED* overlapped, DWORD* bytes, 
 BOOL CloseHandleImpl(HANDLE handle);
 DWORD GetFileAttributesImpl(LPCSTR path);
 BOOL DeleteFileImpl(LPCSTR path);
+DWORD GetFinalPathNameImpl(LPCSTR path, LPSTR buffer, DWORD size);
 DWORD GetCurrentDirectoryImpl(DWORD size, LPSTR buffer);
 DWORD GetModuleFileNameImpl(HMODULE module, LPSTR buffer, DWORD size);
 HANDLE CreateEventImpl(void* security, BOOL manualReset, BOOL initialState, LPCSTR name);

@@ -15,12 +15,6 @@ namespace Win32 {
 
 namespace {
 
-HANDLE CreateFileForward(LPCSTR path, DWORD access, DWORD shareMode, void* security, DWORD disposition, DWORD flags,
-                         HANDLE templateFile)
-{
-    return ::CreateFileA(path, access, shareMode, static_cast<SECURITY_ATTRIBUTES*>(security), disposition, flags,
-                         templateFile);
-}
 BOOL ReadFileForward(HANDLE file, void* buffer, DWORD size, DWORD* bytesRead, OVERLAPPED* overlapped)
 {
     return ::ReadFile(file, buffer, size, bytesRead, overlapped);
@@ -78,8 +72,6 @@ BOOL GetProcessMemoryInfoForward(HANDLE process, PROCESS_MEMORY_COUNTERS* counte
 BOOL QueryPerformanceCounterForward(LARGE_INTEGER* count) { return ::QueryPerformanceCounter(count); }
 BOOL QueryPerformanceFrequencyForward(LARGE_INTEGER* frequency) { return ::QueryPerformanceFrequency(frequency); }
 
-FILE* FsopenForward(const char* path, const char* mode, int shareFlag) { return ::_fsopen(path, mode, shareFlag); }
-int FopenSForward(FILE** stream, const char* path, const char* mode) { return ::fopen_s(stream, path, mode); }
 int FcloseForward(FILE* stream) { return ::fclose(stream); }
 size_t FreadForward(void* buffer, size_t size, size_t count, FILE* stream) { return ::fread(buffer, size, count, stream); }
 char* FgetsForward(char* buffer, int size, FILE* stream) { return ::fgets(buffer, size, stream); }
@@ -102,13 +94,87 @@ int Stat(const char* path, struct _stat64i32* status)
 }
 int AccessForward(const char* path, int mode) { return ::_access(path, mode); }
 
+// Only disk files are opened: a device (CON, NUL, COM1, ...) or a pipe is refused at once, as
+// access denied, so that no read can ever wait on one.
+bool IsDiskFile(HANDLE handle) { return ::GetFileType(handle) == FILE_TYPE_DISK; }
+
+HANDLE CreateRegularFile(LPCSTR path, DWORD access, DWORD shareMode, void* security, DWORD disposition, DWORD flags,
+                         HANDLE templateFile)
+{
+    HANDLE handle = ::CreateFileA(path, access, shareMode, static_cast<SECURITY_ATTRIBUTES*>(security), disposition, flags,
+                                  templateFile);
+    if (handle != INVALID_HANDLE_VALUE && !IsDiskFile(handle)) {
+        ::CloseHandle(handle);
+        ::SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    return handle;
+}
+
+FILE* RefuseUnlessDiskFile(FILE* stream)
+{
+    if (stream == nullptr || IsDiskFile(reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(stream))))) return stream;
+    ::fclose(stream);
+    ::SetLastError(ERROR_ACCESS_DENIED);
+    errno = EACCES;
+    return nullptr;
+}
+
+FILE* Fsopen(const char* path, const char* mode, int shareFlag) { return RefuseUnlessDiskFile(::_fsopen(path, mode, shareFlag)); }
+
+int FopenS(FILE** stream, const char* path, const char* mode)
+{
+    const int error = ::fopen_s(stream, path, mode);
+    if (error != 0) return error;
+    *stream = RefuseUnlessDiskFile(*stream);
+    return *stream != nullptr ? 0 : EACCES;
+}
+
+DWORD GetFinalPathName(LPCSTR path, LPSTR buffer, DWORD size)
+{
+    if (path == nullptr || *path == '\0') {  // CreateFileA would answer "path not found"
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    // No access rights asked: the handle only names the file (a directory too, with
+    // FILE_FLAG_BACKUP_SEMANTICS), and nothing is read through it.
+    HANDLE handle = ::CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return 0;
+    char full[32768];
+    const DWORD n = ::GetFinalPathNameByHandleA(handle, full, sizeof(full), FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    const DWORD error = ::GetLastError();
+    ::CloseHandle(handle);
+    if (n == 0 || n >= sizeof(full)) {
+        ::SetLastError(n == 0 ? error : ERROR_FILENAME_EXCED_RANGE);
+        return 0;
+    }
+    // \\?\C:\x becomes C:/x, \\?\UNC\server\share becomes //server/share.
+    const char* text = full;
+    char unc[3] = "";
+    if (::_strnicmp(text, "\\\\?\\UNC\\", 8) == 0) {
+        text += 8;
+        ::strcpy(unc, "//");
+    } else if (::strncmp(text, "\\\\?\\", 4) == 0) {
+        text += 4;
+    }
+    const size_t length = ::strlen(unc) + ::strlen(text);
+    if (buffer == nullptr || length + 1 > size) return static_cast<DWORD>(length + 1);
+    ::strcpy(buffer, unc);
+    ::strcat(buffer, text);
+    for (char* c = buffer; *c; ++c)
+        if (*c == '\\') *c = '/';
+    return static_cast<DWORD>(length);
+}
+
 constexpr CallTable kDefaultCalls = {
-    CreateFileForward,
+    CreateRegularFile,
     ReadFileForward,
     GetOverlappedResultForward,
     CloseHandleForward,
     GetFileAttributesForward,
     DeleteFileForward,
+    GetFinalPathName,
     GetCurrentDirectoryForward,
     GetModuleFileNameForward,
     CreateEventForward,
@@ -128,8 +194,8 @@ constexpr CallTable kDefaultCalls = {
     GetProcessMemoryInfoForward,
     QueryPerformanceCounterForward,
     QueryPerformanceFrequencyForward,
-    FsopenForward,
-    FopenSForward,
+    Fsopen,
+    FopenS,
     FcloseForward,
     FreadForward,
     FgetsForward,

@@ -1,3 +1,5 @@
+// The foundation utilities: ASCII-case search, path joining, bounded string copies, the
+// assertion report, the checked lock, the C-runtime open and the elapsed-time clock.
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -14,7 +16,6 @@
 #include "CStd/PathJoin.h"
 #include "CStd/Report.h"
 #include "CStd/StdFile.h"
-#include "CStd/WildcardMatch.h"
 #include "support/TempDir.h"
 
 using namespace Tarn;
@@ -30,28 +31,6 @@ std::string Join(std::initializer_list<const char*> parts)
 }
 
 }  // namespace
-
-// A literal run after '*' takes its first occurrence for good: no backtracking.
-TEST(WildcardMatch, FollowsTheNonBacktrackingRulesOnEveryThread)
-{
-    const std::tuple<const char*, const char*, bool> cases[] = {
-        {"DATA/Foo.OLM", "data/*.olm", true}, {"a.olm.dat", "*.olm", false}, {"fo", "f?o", false},  {"", "*", true},
-        {"x", "", false},                     {"", "", true},                {"a.dds", "*.dds", true}, {"a.dds.dds", "*.dds", false},
-        {"a.txt.a.txt", "*a.txt", false},     {"any/thing\\at all", "*", true}, {"abc", "a*", true}, {"abcd", "?b*d", true},
-        {"ABCD", "a?c?", true},               {"abc", "a?c?", false},        {"xaYb", "*a*b", true},   {nullptr, "*", false},
-        {"a", nullptr, false}};
-    for (const auto& [text, pattern, expected] : cases)
-        EXPECT_EQ(WildcardMatch(text, pattern), expected) << (text ? text : "null") << " " << (pattern ? pattern : "null");
-    std::vector<std::thread> threads;
-    std::atomic<int> wrong{0};
-    for (int t = 0; t < 8; ++t)
-        threads.emplace_back([&wrong, t] {
-            std::string name = "File" + std::to_string(t) + ".DDS";
-            for (int i = 0; i < 20000; ++i) wrong += !WildcardMatch(name.c_str(), "file*.dds") || WildcardMatch(name.c_str(), "*.dds.x");
-        });
-    for (auto& thread : threads) thread.join();
-    EXPECT_EQ(wrong.load(), 0);
-}
 
 TEST(FindNoCase, FindsTheFirstOccurrenceIgnoringAsciiCaseAndFindLastTheLastExactOne)
 {
@@ -161,7 +140,7 @@ TEST(CheckedMutex, RecursiveKindMayBeLockedAgainByItsOwnerAndEveryKindExcludes)
 TEST(StdFopen, ReportsAFailedOpenOnce)
 {
     SetReportHandlers(nullptr, nullptr, [](const char* text) { gReported += text; });
-    TarnTest::TempDir dir;
+    TarnSupport::TempDir dir;
     std::string missing = dir / "missing.txt";
     gReported.clear();
     EXPECT_EQ(std_fopen(missing.c_str(), "rb"), nullptr);

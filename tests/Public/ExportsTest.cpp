@@ -36,7 +36,7 @@ std::string Bytes(std::size_t size) { return SampleContent("client", 0x76, "byte
 //   game 0.0.0.1      a solution of High (priority 20), Mid (15) and Low (10), whose DATA,
 //                     Same and Mix directories overlap
 struct Content {
-    TarnTest::TempDir dir;
+    TarnSupport::TempDir dir;
     std::filesystem::path root = dir.Path() / "VELL";
     std::string client = root.string() + "/projects/client/releases/0.0.0.118/deploy";
     std::string rooted = root.string() + "/projects/rooted/releases/0.0.0.1/deploy";

@@ -86,7 +86,7 @@ Library& Vell()
 //   trio 0.0.0.3    patch (priority 30), extra (20), client (10), named in another order
 //   broken 0.0.0.1  client and "ghost", a project that was never written
 struct Content {
-    TarnTest::TempDir dir;
+    TarnSupport::TempDir dir;
     fs::path root = dir.Path() / "VELL";
     std::vector<ProjectRelease> trio;  // in lookup order
     std::string client = (root / "projects/client/releases/0.0.0.2/deploy").string();
@@ -267,7 +267,7 @@ TEST_F(SharedLibrary, ManyThreadsOpenReadAndCloseAtOnce)
 // table is still current, so its records reach the XML target.
 TEST(SharedLibraryEvents, DeliversRecordsAsXmlDocumentsToTheNativeCallback)
 {
-    TarnTest::TempDir dir;
+    TarnSupport::TempDir dir;
     const fs::path copy = dir.Path() / "libtarnvellio-events.so";
     fs::copy_file(TARNVELLIO_LIBRARY, copy);
     Library vell(copy.string());

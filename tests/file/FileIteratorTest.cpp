@@ -1,3 +1,5 @@
+// Directory iteration and file providers: the entries a wildcard search yields and how each
+// search is closed, and the sparse provider that opens, tests and reads loose files.
 #include <algorithm>
 #include <filesystem>
 #include <memory>
@@ -14,7 +16,7 @@
 #include "support/TempDir.h"
 
 using namespace Tarn::File;
-using TarnTest::TempDir;
+using TarnSupport::TempDir;
 using Names = std::vector<std::string>;
 namespace fs = std::filesystem;
 

@@ -28,7 +28,7 @@ TEST(DeepTree, PathsPastTheLimitAreCutThereAndReportedMissing)
     directories[kDepth - 1] = {1, 0, 0, 0, 2};
     const std::vector<W::ManifestFile> files = {{2, 1, {}, 0, 10}, {3, 1, {}, 0x16, 10}};
     const std::string name(200, 'd');
-    TarnTest::TempDir dir;
+    TarnSupport::TempDir dir;
     const std::string manifestPath = dir.Write(
         "releasemanifest", W::BuildRawManifest(W::kManifestFormatV2, 0, 1, directories, files, {"p", name, "naked.txt", "zipped.txt"}));
     // The archive holds the cut path: what no host can open must not be bound to it either.

@@ -142,6 +142,9 @@ void InstallFailingCalls()
     t.DeleteFileA = [](auto... a) {
         return Due("DeleteFileA") ? FailWin32(FALSE, {kErrorAccessDenied, kErrorSharingViolation}) : D().DeleteFileA(a...);
     };
+    t.GetFinalPathNameA = [](auto... a) {
+        return Due("GetFinalPathNameA") ? FailWin32(DWORD{0}, {kErrorFileNotFound, kErrorAccessDenied}) : D().GetFinalPathNameA(a...);
+    };
     t.GetCurrentDirectoryA = [](auto... a) { return Due("GetCurrentDirectoryA") ? FailWin32(DWORD{0}, {kErrorNotEnoughMemory}) : D().GetCurrentDirectoryA(a...); };
     t.GetModuleFileNameA = [](auto... a) { return Due("GetModuleFileNameA") ? FailWin32(DWORD{0}, {kErrorInsufficientBuffer}) : D().GetModuleFileNameA(a...); };
     t.FindFirstFileA = [](auto... a) {
@@ -196,7 +199,7 @@ std::vector<std::string> IndexFiles(const fs::path& root)
 
 TEST(FaultSweep, EveryFailedPlatformCallIsReportedAndHarmless)
 {
-    TarnTest::TempDir dir;
+    TarnSupport::TempDir dir;
     Tarn::VELL::Writer::WriteSampleLayout(dir.Path());
     const std::string deploy = (dir.Path() / "VELL/solutions/game/releases/1.0.0.0/deploy").string();
     const std::vector<std::string> indexes = IndexFiles(dir.Path());

@@ -1,8 +1,8 @@
-#include <mutex>
+// The logger: console targets and their filters, global switches, target registration, the
+// manager's lifetime, the host table, categories and the line and time formats.
 #include <regex>
 #include <string>
 #include <tuple>
-#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -17,43 +17,13 @@
 #include "support/LogCapture.h"
 #include "support/PlatformFaults.h"
 
+#include "LoggerTestSupport.h"
+
 using namespace Tarn::Logger;
 using TarnTest::LogCapture;
+using namespace LoggerTesting;
 
 namespace {
-
-const LogFunctionTable& BuiltIn() { return *BuiltInLogTable(); }
-
-std::mutex gDebuggerMutex;
-std::vector<std::string> gDebuggerLines;
-
-// Each test starts with a freshly created built-in log manager, the debugger's output
-// collected, and ends by destroying the manager.
-class LoggerTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        BuiltIn().AddReference();
-        BuiltIn().ReleaseReference();  // destroys whatever an earlier test left behind
-        BuiltIn().AddReference();
-        Win32::gCalls.OutputDebugStringA = [](Win32::LPCSTR text) {
-            std::lock_guard<std::mutex> guard(gDebuggerMutex);
-            gDebuggerLines.push_back(text);
-        };
-        gDebuggerLines.clear();
-    }
-    void TearDown() override { BuiltIn().ReleaseReference(); }
-
-    template <typename Emit>
-    static std::string StderrOf(Emit emit)
-    {
-        ::testing::internal::CaptureStderr();
-        emit();
-        return ::testing::internal::GetCapturedStderr();
-    }
-
-    TarnTest::ScopedCalls mCalls;
-};
 
 // A target that keeps every record it receives.
 class RecordingTarget : public LogTarget {
@@ -186,21 +156,6 @@ TEST_F(LoggerTest, HostTableReceivesTheCategoryEveryMessageAndFoundationReports)
     EXPECT_TRUE(TarnTest::Logged(log, kSeverityOkay, LogCapture::kTraceTags, "Tarn::Fn: (arg)"));
     EXPECT_TRUE(TarnTest::Logged(log, kSeverityError, 1, "Tarn::Fn: tag only"));
     EXPECT_TRUE(TarnTest::Logged(log, kSeverityError, 1, "report text"));
-}
-
-TEST_F(LoggerTest, ConcurrentMessagesArriveWholeOnEachTarget)
-{
-    StderrOf([] {
-        std::vector<std::thread> threads;
-        for (int t = 0; t < 4; ++t)
-            threads.emplace_back([t] {
-                for (int i = 0; i < 500; ++i) LogMessage(kSeverityError, 1, 0, "thread %d message %d", t, i);
-            });
-        for (auto& thread : threads) thread.join();
-    });
-    EXPECT_EQ(gDebuggerLines.size(), 2000u);
-    const std::regex whole(".*\\):  ERROR\\| thread \\d message \\d+\n");
-    for (const std::string& line : gDebuggerLines) EXPECT_TRUE(std::regex_match(line, whole)) << line;
 }
 
 TEST(LogCategories, RegisterFindsOrAddsByTheFirstThreeCharactersAndTagsNameThem)

@@ -1,11 +1,6 @@
 // Overlapped ReadFile, GetOverlappedResult, CloseHandle and the replaceable call table.
 #include <algorithm>
-#include <atomic>
-#include <chrono>
 #include <cstring>
-#include <optional>
-#include <random>
-#include <thread>
 
 #include "PlatformTestSupport.h"
 #include "support/PlatformFaults.h"
@@ -74,83 +69,6 @@ TEST(PlatformReads, OverlappedReadsReturnTheBytesUpToTheEnd)
     for (const auto& [handle, offset, size, expected] : cases) {
         EXPECT_EQ(Read(handle, offset, size), expected) << offset << "+" << size;
         EXPECT_EQ(Read(handle, offset, size, false), expected) << offset << "+" << size;
-    }
-}
-
-// Eight threads read one handle at random offsets with reads completed at once (on POSIX) and
-// with reads that complete later on another thread.
-TEST(PlatformReads, ManyThreadsReadOneHandleAtOnce)
-{
-    TempDir dir;
-    const std::string content = Pattern(1 << 20);
-    ScopedHandle file(OpenForReading(dir.Write("shared.bin", content)));
-    for (bool later : {false, true}) {
-        std::optional<TarnTest::ScopedPendingReads> pending;
-        if (later) pending.emplace();
-        std::atomic<int> wrong{0};
-        std::vector<std::thread> readers;
-        for (unsigned t = 0; t < 8; ++t)
-            readers.emplace_back([&, t] {
-                std::minstd_rand random(t + 1);
-                ScopedHandle event = Event(false);
-                std::vector<char> buffer(8192);
-                for (int i = 0; i < 200; ++i) {
-                    std::uint64_t offset = random() % (content.size() + 100);
-                    Win32::DWORD size = static_cast<Win32::DWORD>(1 + random() % buffer.size()), bytes = 0;
-                    Win32::OVERLAPPED overlapped = At(offset, event.get());
-                    Win32::BOOL ok = Win32::ReadFile(file.get(), buffer.data(), size, &bytes, &overlapped);
-                    bool signalled = !ok || Win32::WaitForSingleObject(event.get(), 0) == Win32::WAIT_OBJECT_0;
-                    if (!ok && Win32::GetLastError() == Win32::kErrorIoPending) {
-                        signalled = Win32::WaitForSingleObject(event.get(), Win32::INFINITE) == Win32::WAIT_OBJECT_0;
-                        ok = Win32::GetOverlappedResult(file.get(), &overlapped, &bytes, Win32::FALSE);
-                    }
-                    std::size_t expected = offset < content.size() ? std::min<std::size_t>(size, content.size() - offset) : 0;
-                    if (!signalled || (expected == 0 ? ok || Win32::GetLastError() != Win32::kErrorHandleEof
-                                                     : !ok || bytes != expected ||
-                                                           std::memcmp(buffer.data(), content.data() + offset, expected) != 0))
-                        ++wrong;
-                }
-            });
-        for (std::thread& reader : readers) reader.join();
-        EXPECT_EQ(wrong.load(), 0) << (later ? "completed later" : "as the system completes them");
-    }
-}
-
-// A read answered "pending" is incomplete until it finishes; GetOverlappedResult then gives its
-// result, waiting for it only when asked to.
-TEST(PlatformReads, GetOverlappedResultWaitsForAPendingReadOnlyWhenAsked)
-{
-    TempDir dir;
-    ScopedHandle file(OpenForReading(dir.Write("ten.bin", "0123456789")));
-    const std::tuple<bool, std::uint64_t, Win32::DWORD, Win32::DWORD> reads[] = {
-        {true, 3, 0, 7}, {false, 7, 0, 3}, {false, 10, Win32::kErrorHandleEof, 0}};
-    for (const auto& [manualReset, offset, error, count] : reads) {
-        TarnTest::ScopedPendingReads pending(true);
-        ScopedHandle event = Event(manualReset);
-        char buffer[16] = {};
-        Win32::OVERLAPPED overlapped = At(offset, event.get());
-        Win32::DWORD bytes = 99;
-        EXPECT_FALSE(Win32::ReadFile(file.get(), buffer, sizeof(buffer), &bytes, &overlapped));
-        EXPECT_EQ(Win32::GetLastError(), Win32::kErrorIoPending);
-        EXPECT_EQ(overlapped.Internal, Win32::STATUS_PENDING);
-        Win32::SetLastError(0);
-        EXPECT_FALSE(Win32::GetOverlappedResult(file.get(), &overlapped, &bytes, Win32::FALSE));
-        EXPECT_EQ(Win32::GetLastError(), Win32::kErrorIoIncomplete);
-        EXPECT_EQ(Win32::WaitForSingleObject(event.get(), 0), Win32::WAIT_TIMEOUT);
-        std::thread finisher([&pending] {
-            std::this_thread::sleep_for(std::chrono::milliseconds(30));
-            pending.Release();
-        });
-        Win32::SetLastError(0);
-        const Win32::BOOL ok = Win32::GetOverlappedResult(file.get(), &overlapped, &bytes, Win32::TRUE);
-        const Win32::DWORD lastError = Win32::GetLastError();
-        finisher.join();
-        EXPECT_EQ(ok, error == 0 ? Win32::TRUE : Win32::FALSE);
-        EXPECT_EQ(bytes, count);
-        if (error != 0) {
-            EXPECT_EQ(lastError, error);
-        }
-        EXPECT_EQ(std::string(buffer, count), std::string("0123456789").substr(offset, count));
     }
 }
 

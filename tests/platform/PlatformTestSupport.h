@@ -18,7 +18,7 @@
 
 namespace PlatformTest {
 
-using TarnTest::TempDir;
+using TarnSupport::TempDir;
 namespace fs = std::filesystem;
 
 constexpr std::uint64_t k4GiB = std::uint64_t{1} << 32;

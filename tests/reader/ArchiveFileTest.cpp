@@ -1,3 +1,5 @@
+// The archive index: the worked one-file index, lookups ignoring ASCII case, paths that share
+// a hash, refusals of headers and tables that do not fit, and the sum of the entry sizes.
 #include <map>
 
 #include "reader/ArchiveFile.h"

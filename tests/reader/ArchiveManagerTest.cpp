@@ -1,3 +1,5 @@
+// The archive managers: which indexes they delete or keep, the archive a path is found in,
+// and the per-project, per-version cache.
 #include <cerrno>
 #include <cstring>
 
@@ -161,7 +163,7 @@ TEST(ArchiveVersionManager, FindGivesTheFirstArchiveInDirectoryOrderAndRefusesEm
     WriteArchive(root, dir, "_a.olm", Index({{"x", 1, 1}, {"y", 1, 1}, {"DATA/z.txt", 1, 1}}));
     WriteArchive(root, dir, "b.olm", Index({{"x", 2, 2}, {"y", 2, 2}}));
     WriteArchive(root, dir, "A.olm", Index({{"x", 3, 3}}));
-    auto manager = ArchiveVersionManager::Create(dir);
+    auto manager = ArchiveVersionManager::Create(dir, root.Path().string().c_str());
     ASSERT_NE(manager, nullptr);
     EXPECT_EQ(manager->Archives().size(), 3u);
     LogCapture log;
@@ -179,8 +181,8 @@ TEST(ArchiveVersionManager, FindGivesTheFirstArchiveInDirectoryOrderAndRefusesEm
     TarnTest::ScopedCalls calls;
     CountDeletes();
     log.Clear();
-    EXPECT_EQ(ArchiveVersionManager::LoadArchiveFile(""), nullptr);
-    EXPECT_EQ(ArchiveVersionManager::LoadArchiveFile(nullptr), nullptr);
+    EXPECT_EQ(ArchiveVersionManager::LoadArchiveFile("", root.Path().string().c_str()), nullptr);
+    EXPECT_EQ(ArchiveVersionManager::LoadArchiveFile(nullptr, root.Path().string().c_str()), nullptr);
     EXPECT_EQ(log.Texts(1), (Texts{kLoad + "Empty file name", kLoad + "Empty file name"}));
     EXPECT_EQ(gDeletes, 0);
 }

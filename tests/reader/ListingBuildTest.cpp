@@ -1,3 +1,5 @@
+// Building a project listing: lookups and buckets, binding each file to its storage (and
+// every message about what is missing), unreached entries, both record layouts, relative roots.
 #include <sstream>
 
 #include "reader/PathProcessors.h"

@@ -1,3 +1,5 @@
+// Files opened through a listing: loose-file handles, archived entries with every codec,
+// decompression once per open period, the failure reports, and the teardown of open files.
 #include <cstdio>
 
 #include "reader/ArchiveFile.h"

@@ -1,3 +1,5 @@
+// Path processing: the path of a listing entry, matching virtual paths, and where managed and
+// naked files lie on disk.
 #include <cstring>
 
 #include "CStd/CStd.h"

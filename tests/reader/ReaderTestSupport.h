@@ -31,7 +31,7 @@ using Tarn::VELL::Reader::ProjectListing;
 using FileRecord = ProjectListing::FileRecord;
 using TarnTest::LogCapture;
 using TarnTest::LoggedError;
-using TarnTest::TempDir;
+using TarnSupport::TempDir;
 using W::Compression;
 using W::FileSpec;
 using W::ProjectRelease;
@@ -128,5 +128,16 @@ inline void CountCalls()
         return Win32::DefaultCalls().CloseHandle(handle);
     };
 }
+
+// A data file opened as the library opens them.
+struct DataFile {
+    Win32::HANDLE handle;
+    DataFile(const TempDir& dir, const std::string& content)
+        : handle(Win32::CreateFileA(dir.Write("data.bin", content).c_str(), Win32::GENERIC_READ, Win32::FILE_SHARE_READ,
+                                    nullptr, Win32::OPEN_EXISTING, Win32::FILE_FLAG_OVERLAPPED, nullptr))
+    {
+    }
+    ~DataFile() { Win32::CloseHandle(handle); }
+};
 
 }  // namespace ReaderTest

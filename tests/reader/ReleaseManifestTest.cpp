@@ -1,3 +1,5 @@
+// Loading a release manifest: both record layouts, the sibling order, strings, and the
+// refusal of every file that is short, foreign or not a tree.
 #include <cstdio>
 
 #include "writer/ReleaseManifest.h"

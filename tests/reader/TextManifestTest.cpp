@@ -1,10 +1,10 @@
+// The text manifests: the field readers they are parsed with, the solution manifest and the
+// configuration manifest, what they load and how they refuse what they cannot read.
 #include <cstdio>
 
 #include "reader/ConfigurationManifest.h"
 #include "reader/FieldReaders.h"
-#include "reader/FileReads.h"
 #include "reader/SolutionManifest.h"
-#include "reader/Version.h"
 
 #include "ReaderTestSupport.h"
 #include "support/Platform.h"
@@ -35,26 +35,6 @@ const std::string kConfigurations = "Tarn::VELL::Reader::SolutionManifest::LoadC
 const std::string kConfiguration = "Tarn::VELL::Reader::ConfigurationManifest::Load: ";
 
 }  // namespace
-
-TEST(VersionString, ParsesFourNumbersUpTo255AndFormatsWithoutPadding)
-{
-    const std::pair<const char*, uint32_t> valid[] = {
-        {"1.0.0.0", 0x01000000u},   {"255.255.255.255", 0xFFFFFFFFu}, {"1.0.0.0xyz", 0x01000000u}, {"1.0.0.0\r\n", 0x01000000u},
-        {"\t1.2.3.4", 0x01020304u}, {"+1.\t2.3.4", 0x01020304u},       {"-0.0.0.7", 7u}};
-    for (const auto& [text, value] : valid) {
-        uint32_t version = 0xDEADBEEF;
-        EXPECT_TRUE(ParseVersionString(text, &version)) << text;
-        EXPECT_EQ(version, value) << text;
-    }
-    for (const char* bad : {"1.0.0.256", "-1.0.0.0", "1.0.0", "1. 0.0.0", "1.0.0.0 ", "1..0.0", "a.b.c.d", "",
-                            "99999999999999999999.0.0.0", "1.0.0.4294967297", static_cast<const char*>(nullptr)}) {
-        uint32_t version = 0xDEADBEEF;
-        EXPECT_FALSE(ParseVersionString(bad, &version)) << (bad ? bad : "(null)");
-        EXPECT_EQ(version, 0u) << (bad ? bad : "(null)");
-    }
-    EXPECT_STREQ(FormatVersionString(0x00000076).c_str(), "0.0.0.118");
-    EXPECT_STREQ(FormatVersionString(0xFFFFFFFF).c_str(), "255.255.255.255");
-}
 
 TEST(FieldReaders, ReadStringStripsLineEndsSplitsLongLinesAndKeepsTheTextAtTheEndOrOnAnError)
 {
@@ -124,50 +104,6 @@ TEST(FieldReaders, NumbersConvertLikeStrtoulInBaseZeroAndVersionsAsPackedFourPar
     EXPECT_TRUE(LoggedError(log, "Tarn::VELL::Reader::ReadVersion: Failed to convert version string \"1.0\n\"."));
     EXPECT_EQ(ReadVellVersion(versions.get(), value), kFail);
     EXPECT_TRUE(LoggedError(log, "Tarn::VELL::Reader::ReadVellVersion: Failed to convert version string \"1.0\n\"."));
-}
-
-TEST(FileReads, ReadsWholeFilesAndBlocksAndRefusesWhatHasNoSizeOrComesUpShort)
-{
-    LogCapture log;
-    TempDir dir;
-    std::vector<uint8_t> data{1, 2, 3};
-    EXPECT_EQ(ReadFileIntoBuffer(dir.Write("empty.bin", "").c_str(), data), kOk);
-    EXPECT_TRUE(data.empty());
-    const std::string content("abc\0def", 7), file = dir.Write("file.bin", content);
-    EXPECT_EQ(ReadFileIntoBuffer(file.c_str(), data), kOk);
-    EXPECT_EQ(std::string(data.begin(), data.end()), content);
-    EXPECT_EQ(ReadFileBlockIntoBuffer(file.c_str(), 3, data), kOk);
-    EXPECT_EQ(std::string(data.begin(), data.end()), "abc");
-
-    // Directories and missing files fail at the status step, before any open.
-    const std::string missing = dir / "missing.bin", fopenFailed = "Tarn::VELL::Reader::vell_fopen_s: (\"" + missing +
-                                                                  "\", \"rb\") failed: No such file or directory";
-    for (const std::string& path : {dir.Path().string(), missing}) {
-        EXPECT_EQ(ReadFileIntoBuffer(path.c_str(), data), kFail);
-        EXPECT_TRUE(LoggedError(log, "Tarn::VELL::Reader::ReadFileIntoBuffer: Failed to get size of \"" + path + "\"."));
-    }
-    EXPECT_FALSE(log.Contains(fopenFailed));
-    EXPECT_TRUE(TarnTest::Logged(log, VELL_LOG_OKAY, LogCapture::kTraceTags,
-                                 "Tarn::VELL::Reader::ReadFileIntoBuffer: (" + missing + ")"));
-
-    // An open that fails reports both error texts.
-    std::FILE* stream = reinterpret_cast<std::FILE*>(1);
-    EXPECT_EQ(vell_fopen_s(&stream, missing.c_str(), "rb"), 2);
-    EXPECT_EQ(stream, nullptr);
-    EXPECT_TRUE(LoggedError(log, "Tarn::VELL::Reader::vell_fopen_s: No such file or directory"));
-    EXPECT_TRUE(LoggedError(log, fopenFailed));
-    EXPECT_EQ(ReadFileBlockIntoBuffer(missing.c_str(), 4, data), kFail);
-    EXPECT_TRUE(LoggedError(log, "Tarn::VELL::Reader::ReadFileBlockIntoBuffer: Failed to open \"" + missing + "\"."));
-
-    // A read that comes up short fails.
-    TarnTest::ScopedCalls calls;
-    Win32::gCalls.fread = [](void* b, size_t s, size_t n, std::FILE* f) { return std::fread(b, s, n > 0 ? n - 1 : 0, f); };
-    log.Clear();
-    EXPECT_EQ(ReadFileIntoBuffer(file.c_str(), data), kFail);
-    EXPECT_TRUE(log.InOrder({"Tarn::VELL::Reader::ReadFileBlockIntoBuffer: " + TarnTest::CrtText(0),
-                             "Tarn::VELL::Reader::ReadFileBlockIntoBuffer: fread failed",
-                             "Tarn::VELL::Reader::ReadFileIntoBuffer: Failed to read \"" + file + "\"."}))
-        << log.Dump();
 }
 
 TEST(SolutionManifest, LoadsProjectsAndConfigurationsInNameOrder)

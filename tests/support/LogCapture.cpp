@@ -1,3 +1,5 @@
+// The capturing log table: the quiet table of the support library with a category and a LogV
+// that keep what the library sends.
 #include "support/LogCapture.h"
 
 #include <algorithm>
@@ -6,6 +8,7 @@
 
 #include "logger/Log.h"
 #include "logger/LogTable.h"
+#include "support/QuietLogTable.h"
 
 namespace TarnTest {
 
@@ -14,32 +17,6 @@ namespace {
 std::mutex gMutex;
 std::vector<LogCapture::Entry> gEntries;
 std::vector<std::string> gCodes;
-
-int32_t VELL_CALL GetInterfaceVersion() { return 1; }
-void VELL_CALL Nothing() {}
-void VELL_CALL IgnoreSeverity(int32_t) {}
-int32_t VELL_CALL Level() { return 0; }
-void VELL_CALL IgnoreTags(uint32_t, uint32_t) {}
-uint64_t VELL_CALL NoTags() { return 0; }
-void VELL_CALL IgnoreTarget(ITarnLogTarget*) {}
-ITarnLogTarget* VELL_CALL NoTargetNamed(const char*) { return nullptr; }
-ITarnLogTarget* VELL_CALL NoTarget() { return nullptr; }
-void VELL_CALL FormatNothing(char* d, uint32_t size, uint32_t, uint32_t)
-{
-    if (d && size) d[0] = '\0';
-}
-void VELL_CALL FormatNoLine(char* d, uint32_t size, const char*, const LogRecord*)
-{
-    if (d && size) d[0] = '\0';
-}
-const char* VELL_CALL NoName(int32_t) { return ""; }
-const char* VELL_CALL NoModule() { return ""; }
-void VELL_CALL NoTime(LogTime*) {}
-int32_t VELL_CALL NoTimeText(char* d, uint32_t size, const LogTime*)
-{
-    if (d && size) d[0] = '\0';
-    return 0;
-}
 
 uint64_t VELL_CALL RegisterCategory(uint64_t* mask, const char* code)
 {
@@ -61,12 +38,13 @@ void VELL_CALL LogV(int32_t severity, uint32_t low, uint32_t high, const char* f
     gEntries.push_back({severity, (static_cast<uint64_t>(high) << 32) | low, text});
 }
 
-const LogFunctionTable kCaptureTable = {
-    GetInterfaceVersion, Nothing,         Nothing,       IgnoreSeverity, Level,         IgnoreTags, NoTags,
-    Nothing,             Nothing,         Nothing,       Nothing,        IgnoreTarget,  IgnoreTarget, NoTargetNamed,
-    NoTarget,            NoTarget,        NoTarget,      RegisterCategory, FormatNothing, FormatNoLine, NoName,
-    NoModule,            NoTime,          NoTimeText,    NoTimeText,     LogV,
-};
+// The quiet table, with the two entries the library's messages come through.
+const LogFunctionTable kCaptureTable = [] {
+    LogFunctionTable table = TarnSupport::QuietLogTable();
+    table.RegisterCategory = RegisterCategory;
+    table.LogV = LogV;
+    return table;
+}();
 
 }  // namespace
 

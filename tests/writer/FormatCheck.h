@@ -14,7 +14,6 @@
 #include <fstream>
 #include <iterator>
 #include <map>
-#include <random>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -228,44 +227,5 @@ inline std::string ReadListedFile(const fs::path& root, const std::string& proje
     }
     throw std::runtime_error("no archive entry for " + path);
 }
-
-// A fresh directory for one test, removed with its content at the end.
-class ScratchDir {
-public:
-    ScratchDir()
-    {
-        static unsigned counter = 0;
-        std::random_device random;
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            fs::path candidate = fs::temp_directory_path() / ("vell-writer-test-" + std::to_string(random()) + "-" + std::to_string(counter++));
-            if (fs::create_directory(candidate)) {
-                mPath = candidate;
-                return;
-            }
-        }
-        throw std::runtime_error("cannot create a scratch directory");
-    }
-    ~ScratchDir()
-    {
-        std::error_code ignored;
-        fs::remove_all(mPath, ignored);
-    }
-    ScratchDir(const ScratchDir&) = delete;
-    ScratchDir& operator=(const ScratchDir&) = delete;
-    const fs::path& Path() const { return mPath; }
-    std::string operator/(const std::string& relative) const { return (mPath / relative).string(); }
-    // Writes a file, creating its directories; returns its path.
-    std::string Write(const std::string& relative, const std::string& content) const
-    {
-        const fs::path path = mPath / relative;
-        fs::create_directories(path.parent_path());
-        if (!std::ofstream(path, std::ios::binary).write(content.data(), static_cast<std::streamsize>(content.size())))
-            throw std::runtime_error("cannot write " + path.string());
-        return path.string();
-    }
-
-private:
-    fs::path mPath;
-};
 
 }  // namespace WriterTest

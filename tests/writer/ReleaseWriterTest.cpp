@@ -1,3 +1,5 @@
+// The writer's release manifests, projects and solutions, checked byte by byte with the tests'
+// own parsers: both record layouts, storage kinds, archive limits, patches and the sample.
 #include <algorithm>
 #include <filesystem>
 #include <map>
@@ -8,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "FormatCheck.h"
+#include "support/TempDir.h"
 #include "writer/FileIO.h"
 #include "writer/ProjectWriter.h"
 #include "writer/ReleaseManifest.h"
@@ -124,7 +127,7 @@ TEST(ProjectWriter, RejectsPathsThatCannotBeListed)
 
 TEST(ProjectWriter, StartsANewArchiveWhenTheNextEntryWouldPassTheLimit)
 {
-    WriterTest::ScratchDir temp;
+    TarnSupport::TempDir temp;
     ProjectRelease release("split", 1);
     release.SetMaxArchiveDataSize(8000);  // two entries fill an archive exactly
     for (int i = 0; i < 5; ++i) release.Add("f" + std::to_string(i), std::string(4000, static_cast<char>('a' + i)), Storage::Archived, Compression::Stored);
@@ -145,7 +148,7 @@ TEST(ProjectWriter, StartsANewArchiveWhenTheNextEntryWouldPassTheLimit)
 
 TEST(ProjectWriter, WritesByteIdenticalFilesEveryTimeWhateverTheThreadCount)
 {
-    WriterTest::ScratchDir temp;
+    TarnSupport::TempDir temp;
     ProjectRelease release = SampleClientRelease();
     for (int i = 0; i < 3000; ++i)  // more than one encoding batch
         release.Add("many/file" + std::to_string(i) + ".bin", SampleContent("many", 1, std::to_string(i), 100 + i % 700),
@@ -158,7 +161,7 @@ TEST(ProjectWriter, WritesByteIdenticalFilesEveryTimeWhateverTheThreadCount)
 
 TEST(ProjectWriter, RewritingAReleaseReplacesOnlyItsOwnArchives)
 {
-    WriterTest::ScratchDir temp;
+    TarnSupport::TempDir temp;
     const fs::path root = temp.Path() / "VELL";
     ProjectRelease older("p", 1);
     older.Add("shared.bin", std::string(3000, 's'), Storage::Archived, Compression::Stored).Write(root);
@@ -185,7 +188,7 @@ TEST(ProjectWriter, RewritingAReleaseReplacesOnlyItsOwnArchives)
 
 TEST(ProjectWriter, ReadsSourceFilesAtWriteTimeAndReportsUnreadableOnes)
 {
-    WriterTest::ScratchDir temp;
+    TarnSupport::TempDir temp;
     const std::string source = temp.Write("src/big.bin", SampleContent("src", 1, "big.bin", 70000));
     ProjectRelease release("fromdisk", 1);
     for (Storage storage : {Storage::Archived, Storage::Managed, Storage::Naked})
@@ -204,7 +207,7 @@ TEST(ProjectWriter, ReadsSourceFilesAtWriteTimeAndReportsUnreadableOnes)
 // The sample layout holds every storage kind; rewriting one of its releases in place changes nothing.
 TEST(ProjectWriter, WritesEveryStorageKindOfTheSampleWhereTheLayoutPutsIt)
 {
-    WriterTest::ScratchDir temp;
+    TarnSupport::TempDir temp;
     WriteSampleLayout(temp.Path());
     const fs::path root = temp.Path() / "VELL", project = root / "projects" / "client";
     const auto before = Snapshot(root);
@@ -241,7 +244,7 @@ TEST(SolutionWriter, WritesBothManifestsLineByLine)
               "2\nclient\n0.0.0.2\n10\n0\npatch\n0.0.0.1\n20\n7\n"
               "2\ndefault\n3\n2\npatch\nclient\nlean\n0\n1\nclient\n");
     EXPECT_EQ(solution.BuildConfigurationManifest(), "VELL Configuration Manifest\n1.0.0.0\ndefault\n3\npatch\nclient\npatch\n");
-    WriterTest::ScratchDir temp;
+    TarnSupport::TempDir temp;
     const fs::path release = temp.Path() / "VELL/solutions/game/releases/1.0.0.0";
     EXPECT_EQ(solution.Write(temp.Path() / "VELL").releaseDirectory, release);
     EXPECT_TRUE(fs::is_directory(release / "deploy"));

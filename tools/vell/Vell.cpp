@@ -31,6 +31,7 @@
 #endif
 
 #include "TarnVellIO.h"
+#include "support/QuietLogTable.h"
 
 namespace {
 
@@ -85,43 +86,12 @@ const CommandHelp kCommandHelp[] = {
 enum class Verbosity { Quiet, Normal, Verbose };
 Verbosity gVerbosity = Verbosity::Normal;
 
-int32_t VELL_CALL LogInterfaceVersion() { return 1; }
-void VELL_CALL LogNothing() {}
-void VELL_CALL LogIgnoreSeverity(int32_t) {}
-int32_t VELL_CALL LogLevel() { return VELL_LOG_OKAY; }
-void VELL_CALL LogIgnoreTags(uint32_t, uint32_t) {}
-uint64_t VELL_CALL LogNoTags() { return 0; }
-void VELL_CALL LogIgnoreTarget(ITarnLogTarget*) {}
-ITarnLogTarget* VELL_CALL LogNoTargetNamed(const char*) { return nullptr; }
-ITarnLogTarget* VELL_CALL LogNoTarget() { return nullptr; }
-uint64_t VELL_CALL LogRegister(uint64_t* mask, const char*)
-{
-    if (mask) *mask = 0;
-    return 0;
-}
-void VELL_CALL LogFormatTags(char* destination, uint32_t size, uint32_t, uint32_t)
-{
-    if (destination && size) destination[0] = '\0';
-}
-void VELL_CALL LogFormatLine(char* destination, uint32_t size, const char*, const LogRecord*)
-{
-    if (destination && size) destination[0] = '\0';
-}
 const char* VELL_CALL LogSeverityName(int32_t severity)
 {
     static const char* names[] = {"info", "warning", "error", "note"};
     return severity >= 0 && severity <= 3 ? names[severity] : "?";
 }
 const char* VELL_CALL LogModuleName() { return "vell"; }
-void VELL_CALL LogCaptureTime(LogTime* time)
-{
-    if (time) std::memset(time, 0, sizeof(*time));
-}
-int32_t VELL_CALL LogFormatTime(char* destination, uint32_t size, const LogTime*)
-{
-    if (destination && size) destination[0] = '\0';
-    return 0;
-}
 
 // Warnings and errors by default, everything with -v, nothing with -q; one line each.
 void VELL_CALL LogV(int32_t severity, uint32_t, uint32_t, const char* format, va_list args)
@@ -135,13 +105,14 @@ void VELL_CALL LogV(int32_t severity, uint32_t, uint32_t, const char* format, va
     std::fprintf(stderr, "vell: %s: %s\n", LogSeverityName(severity), text);
 }
 
-const LogFunctionTable kLogTable = {
-    LogInterfaceVersion, LogNothing,      LogNothing,      LogIgnoreSeverity, LogLevel,       LogIgnoreTags,
-    LogNoTags,           LogNothing,      LogNothing,      LogNothing,        LogNothing,     LogIgnoreTarget,
-    LogIgnoreTarget,     LogNoTargetNamed, LogNoTarget,    LogNoTarget,       LogNoTarget,    LogRegister,
-    LogFormatTags,       LogFormatLine,   LogSeverityName, LogModuleName,     LogCaptureTime, LogFormatTime,
-    LogFormatTime,       LogV,
-};
+// The quiet table, with the messages printed and the names vell gives.
+const LogFunctionTable kLogTable = [] {
+    LogFunctionTable table = TarnSupport::QuietLogTable();
+    table.GetSeverityName = LogSeverityName;
+    table.GetModuleName = LogModuleName;
+    table.LogV = LogV;
+    return table;
+}();
 
 // ---- enumeration -------------------------------------------------------------------------
 

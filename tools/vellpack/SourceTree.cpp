@@ -6,6 +6,7 @@
 #include "CommandLine.h"
 #include "writer/ArchivePath.h"
 #include "writer/FileIO.h"
+#include "writer/PathNames.h"
 
 namespace VellPack {
 
@@ -33,10 +34,22 @@ SourceTree ScanSourceTree(const fs::path& directory)
         const fs::directory_entry& entry = *it;
         const std::string relative = entry.path().lexically_relative(directory).generic_string();
         std::error_code statusError;
-        if (entry.is_directory(statusError) && !entry.is_symlink(statusError)) {
+        const bool isDirectory = entry.is_directory(statusError) && !entry.is_symlink(statusError);
+        const bool isFile = !isDirectory && entry.is_regular_file(statusError);
+        if (!isDirectory && !isFile) {
+            tree.skipped.push_back("skipping \"" + entry.path().string() +
+                                   "\": not a regular file or directory (a layout holds regular files only)");
+            continue;
+        }
+        const std::string name = entry.path().filename().string();
+        const std::string problem = Tarn::VELL::Writer::PathComponentProblem(name);
+        if (!problem.empty())
+            throw IoError("cannot pack \"" + entry.path().string() + "\": the name \"" + name + "\" " + problem +
+                          "; readers refuse such names, rename it");
+        if (isDirectory) {
             directories.push_back(relative);
             noteParent(relative);
-        } else if (entry.is_regular_file(statusError)) {
+        } else {
             const uint64_t size = entry.file_size(statusError);
             if (statusError) throw IoError("cannot read \"" + entry.path().string() + "\": " + statusError.message());
             tree.files.push_back({relative, entry.path(), size});

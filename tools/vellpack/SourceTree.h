@@ -21,11 +21,15 @@ struct SourceFile {
 struct SourceTree {
     std::vector<SourceFile> files;
     std::vector<std::string> emptyDirectories;  // relative, '/'-separated
+    std::vector<std::string> skipped;           // why an entry was left out, one line each
 };
 
 // Every regular file below directory (symbolic links followed for files, not for
-// directories), in the order the file system lists them. Throws IoError when the directory
-// or a subdirectory cannot be listed.
+// directories), in the order the file system lists them. Anything else (a FIFO, a socket, a
+// device, a symbolic link to a directory or to nothing) is left out and noted in skipped: a
+// layout holds regular files only. Throws IoError when the directory or a subdirectory cannot
+// be listed, and when a name cannot be a path component of a layout (see
+// Writer::PathComponentProblem: readers would refuse the release), naming the entry.
 SourceTree ScanSourceTree(const std::filesystem::path& directory);
 
 // How each file is stored: the first --naked pattern that matches makes it naked, else the

@@ -58,7 +58,10 @@ const char kProjectHelp[] =
     "Packs every file below SRC_DIR (paths relative to it) as release a.b.c.d of project NAME:\n"
     "VELL_DIR/projects/NAME/releases/a.b.c.d/releasemanifest, archives in\n"
     "VELL_DIR/projects/NAME/filearchives/a.b.c.d/, managed files in managedfiles/a.b.c.d/,\n"
-    "naked files in the release's deploy directory. Empty directories are listed too.\n"
+    "naked files in the release's deploy directory. Empty directories are listed too; what\n"
+    "is neither a regular file nor a directory (FIFOs, sockets, devices, links to directories)\n"
+    "is skipped with a warning. Every name must be a plain path component on every platform:\n"
+    "a name holding '\\' or ':', or a Windows device name (CON, NUL, COM1, ...) is refused.\n"
     "\n"
     "options:\n"
     "  --compress=zlib|lzma|none    codec of archived files (default zlib)\n"
@@ -186,6 +189,7 @@ int RunProject(const std::vector<std::string>& arguments)
     }
 
     const VellPack::SourceTree tree = VellPack::ScanSourceTree(source);
+    for (const std::string& note : tree.skipped) std::fprintf(stderr, "vellpack: warning: %s\n", note.c_str());
     for (const VellPack::SourceFile& file : tree.files) release.Add(rules.Describe(file));
     for (const std::string& directory : tree.emptyDirectories) release.AddDirectory(directory);
 

@@ -1,14 +1,12 @@
-#include <chrono>
+// Loading an archive entry into blocks: the block store, stored bytes, zlib streams and LZMA
+// records, their chunking, and the refusals of corrupt, truncated and padded streams.
 #include <cstring>
 #include <random>
-#include <thread>
 
 #include <lzma.h>
 #include <zlib.h>
 
 #include "reader/Decompression.h"
-#include "reader/ToCore/Windows/SyncToken.h"
-#include "reader/ToCore/Windows/SyncTokenWindows.h"
 #include "reader/UncompressedBlocks.h"
 
 #include "ReaderTestSupport.h"
@@ -73,16 +71,6 @@ std::vector<std::pair<std::uint32_t, std::string>> BothCodecs(const std::string&
     return {{kCompressionZlib, Zlib(content, zlibLevel)}, {kCompressionLzma, LzmaRecord(content)}};
 }
 
-// A data file opened as the library opens them.
-struct DataFile {
-    Win32::HANDLE handle;
-    DataFile(const TempDir& dir, const std::string& content)
-        : handle(Win32::CreateFileA(dir.Write("data.bin", content).c_str(), Win32::GENERIC_READ, Win32::FILE_SHARE_READ,
-                                    nullptr, Win32::OPEN_EXISTING, Win32::FILE_FLAG_OVERLAPPED, nullptr))
-    {
-    }
-    ~DataFile() { Win32::CloseHandle(handle); }
-};
 
 // The bytes of an entry stored at offset in a data file, decoded into blocks; none if refused.
 std::optional<std::string> Decode(std::uint32_t id, const std::string& stored, std::uint32_t uncompressed, std::uint32_t offset = 0)
@@ -97,108 +85,6 @@ std::optional<std::string> Decode(std::uint32_t id, const std::string& stored, s
 }
 
 }  // namespace
-
-TEST(SyncRead, ReadsAtOffsetsStopsAtTheEndAndDescribesTheErrorOnce)
-{
-    TarnTest::ScopedCalls calls;
-    CountCalls();
-    static std::atomic<int> formats;
-    formats = 0;
-    Win32::gCalls.FormatMessageA = [](auto... arguments) {
-        ++formats;
-        return Win32::DefaultCalls().FormatMessageA(arguments...);
-    };
-    LogCapture log;
-    TempDir dir;
-    DataFile file(dir, "0123456789");
-    char buffer[16] = {};
-    std::uint32_t read = 99;
-    EXPECT_TRUE(SyncRead(file.handle, 0, 0, 0, &read, buffer));
-    EXPECT_EQ(read, 0u);
-    EXPECT_EQ(gReads.load(), 0) << "a zero-byte read touches no file";
-    EXPECT_TRUE(SyncRead(file.handle, 4, 8, 0, &read, buffer));
-    EXPECT_EQ(std::string(buffer, read), "89");
-    EXPECT_FALSE(SyncRead(file.handle, 4, 10, 0, &read, buffer));
-    const std::string endOfFile = TarnTest::SystemText(0x80070026u);  // "Reached the end of the file.\r\n" on Windows
-    EXPECT_TRUE(TarnTest::Logged(log, VELL_LOG_ERROR, 1,
-                                 "Tarn::VELL::Reader::SyncRead: AsyncRead or SyncToken::Wait failed with error \"" + endOfFile +
-                                     "\" (-2147024858)."))
-        << log.Dump();
-
-    // A token formats its error text once; an unknown code gets a stand-in.
-    SyncToken* token = AsyncRead(file.handle, 4, 10, 0, buffer);
-    ASSERT_TRUE(token->Wait());
-    const int formatted = formats.load();
-    EXPECT_EQ(token->GetErrorText(), endOfFile);
-    EXPECT_EQ(token->GetErrorText(), endOfFile);
-    EXPECT_EQ(formats.load() - formatted, 1);
-    token->errorCode = static_cast<std::int32_t>(0x8007FFFFu);
-    token->errorText[0] = '\0';
-    EXPECT_STREQ(token->GetErrorText(), "Failed to get error text");
-    SyncTokenPool::Instance().Release(token);
-    EXPECT_EQ(SyncTokenPool::Instance().FreeCount(), 4);
-}
-
-// Reads that complete later, as on a real system: ReadFile says the read is pending and another
-// thread finishes it. Five readers share four tokens; the fifth waits.
-TEST(SyncTokenPool, AFifthReaderWaitsForAFreeToken)
-{
-    TarnTest::ScopedPendingReads pending(true);
-    TempDir dir;
-    DataFile file(dir, "abcdefghij");
-    std::vector<std::thread> readers;
-    std::atomic<int> correct{0};
-    for (int t = 0; t < 5; ++t)
-        readers.emplace_back([&file, &correct, t] {
-            char buffer[2] = {};
-            std::uint32_t read = 0;
-            if (SyncRead(file.handle, 2, static_cast<std::uint32_t>(2 * t), 0, &read, buffer) && read == 2 &&
-                buffer[0] == 'a' + 2 * t && buffer[1] == 'b' + 2 * t)
-                ++correct;
-        });
-    // Four reads start; the fifth blocks in the pool until one finishes.
-    EXPECT_EQ(pending.WaitForPending(4), 4);
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_EQ(Win32::PendingReadCount(), 4);
-    EXPECT_EQ(SyncTokenPool::Instance().FreeCount(), 0);
-    pending.Release();
-    for (auto& reader : readers) reader.join();
-    EXPECT_EQ(correct.load(), 5);
-    EXPECT_EQ(SyncTokenPool::Instance().FreeCount(), 4);
-}
-
-// Many readers, few tokens, every read completed later on another thread: each gets its own
-// bytes, a read past the end fails as it does at once, and every token comes back.
-TEST(SyncTokenPool, ManyReadersShareTheTokensWhileReadsArePending)
-{
-    LogCapture log;
-    TarnTest::ScopedPendingReads pending;
-    TempDir dir;
-    const std::string content = RandomBytes(300000, 5);
-    DataFile file(dir, content);
-    std::atomic<int> wrong{0}, failed{0};
-    std::vector<std::thread> readers;
-    for (unsigned t = 0; t < 12; ++t)
-        readers.emplace_back([&, t] {
-            std::mt19937 random(t);
-            std::vector<char> buffer(70000);
-            for (int i = 0; i < 40; ++i) {
-                const std::uint32_t offset = random() % (content.size() + 1000), size = 1 + random() % buffer.size();
-                std::uint32_t read = 0;
-                const bool ok = SyncRead(file.handle, size, offset, 0, &read, buffer.data());
-                const std::size_t expected = offset < content.size() ? std::min<std::size_t>(size, content.size() - offset) : 0;
-                if (!ok) ++failed;
-                if (ok != (expected > 0) || read != expected || std::memcmp(buffer.data(), content.data() + offset, expected) != 0)
-                    ++wrong;
-            }
-        });
-    for (auto& reader : readers) reader.join();
-    EXPECT_EQ(wrong.load(), 0);
-    EXPECT_EQ(log.Count("Tarn::VELL::Reader::SyncRead: AsyncRead or SyncToken::Wait failed with error \"" +
-                        TarnTest::SystemText(0x80070026u) + "\" (-2147024858)."),
-              static_cast<std::size_t>(failed.load()));
-    EXPECT_EQ(SyncTokenPool::Instance().FreeCount(), 4);
-}
 
 TEST(UncompressedBlocks, AllocateWholeBlocksAndCopyOutAcrossThemUpToTheEnd)
 {

@@ -10,7 +10,7 @@
 #include <sys/wait.h>
 #endif
 
-namespace TarnTest {
+namespace TarnSupport {
 
 // One argument quoted for the shell. On Windows an argument must hold no double quote.
 inline std::string ShellQuote(const std::string& argument)
@@ -51,4 +51,4 @@ inline int RunCommand(const std::string& commandLine, const std::string& outPath
 #endif
 }
 
-}  // namespace TarnTest
+}  // namespace TarnSupport

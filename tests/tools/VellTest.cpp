@@ -1,4 +1,4 @@
-// Drives the vell and vellpack programs as a user would: commands, output, exit status.
+// Drives the vell program as a user would: its commands, their output and exit statuses.
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -11,7 +11,7 @@
 #include "writer/Sample.h"
 
 using namespace Tarn::VELL::Writer;
-using TarnTest::TempDir;
+using TarnSupport::TempDir;
 
 namespace {
 
@@ -25,7 +25,7 @@ struct Result {
 Result Execute(const TempDir& dir, const std::string& commandLine)
 {
     const std::string out = dir / "stdout.txt", err = dir / "stderr.txt";
-    const int status = TarnTest::RunCommand(commandLine, out, err);
+    const int status = TarnSupport::RunCommand(commandLine, out, err);
     std::string errors = TempDir::Read(err);
 #if defined(_WIN32)
     // Standard error is a text stream: on Windows its lines end in CR LF.
@@ -34,8 +34,8 @@ Result Execute(const TempDir& dir, const std::string& commandLine)
     return {status, TempDir::Read(out), errors};
 }
 
-using TarnTest::ShellQuote;
-const std::string kVell = TarnTest::ShellProgram(VELL_BINARY), kVellpack = TarnTest::ShellProgram(VELLPACK_BINARY);
+using TarnSupport::ShellQuote;
+const std::string kVell = TarnSupport::ShellProgram(VELL_BINARY);
 
 class VellTool : public ::testing::Test {
 protected:
@@ -155,20 +155,4 @@ TEST_F(VellTool, UsageErrorsAndDirectoriesOutsideAnyLayout)
     EXPECT_EQ(outside.status, 1);
     EXPECT_NE(outside.err.find("holds no release"), std::string::npos) << outside.err;
     EXPECT_EQ(Vell(mClient, "-q cat DATA/missing.txt").err, "vell cat: cannot read \"DATA/missing.txt\"\n");
-}
-
-TEST_F(VellTool, VellpackPacksATreeThatVellReadsBack)
-{
-    const std::string source = mDir / "tree";
-    mDir.Write("tree/a.txt", "alpha");
-    mDir.Write("tree/sub/b.bin", std::string(70000, 'b'));
-    mDir.Write("tree/sub/c.dds", std::string(300000, 'c'));
-    const std::string root = mDir / "packed/VELL";
-    Result pack = Execute(mDir, kVellpack + " project --quiet --root " + ShellQuote(root) +
-                                 " --name tool --version 1.2.3.4 --compress-by-ext=dds:lzma " + ShellQuote(source));
-    ASSERT_EQ(pack.status, 0) << pack.err;
-    const std::string deploy = root + "/projects/tool/releases/1.2.3.4/deploy";
-    EXPECT_EQ(Vell(deploy, "cat sub/c.dds").out, std::string(300000, 'c'));
-    EXPECT_EQ(Vell(deploy, "check").status, 0);
-    EXPECT_EQ(Execute(mDir, kVellpack + " project --bogus").status, 2);
 }
