@@ -172,8 +172,9 @@ TEST(ContentRootConfinement, SolutionAndConfigurationProjectNamesThatAreNoPlainC
         layout.dir.Write("VELL/solutions/s/releases/1.0.0.0/configurationmanifest",
                          "VELL Configuration Manifest\n1.0.0.0\nc\n1\n" + configurationProject + "\n");
     };
-    const std::string solutionManifest = layout.solution + "/solutionmanifest";
-    const std::string configurationManifest = layout.solution + "/configurationmanifest";
+    // As the library spells them: forward slashes on Windows too.
+    const std::string solutionManifest = fs::path(layout.solution + "/solutionmanifest").generic_string();
+    const std::string configurationManifest = fs::path(layout.solution + "/configurationmanifest").generic_string();
     for (const std::string& name : Texts{"../../elsewhere/projects/p", elsewhere, "..\\..\\elsewhere\\projects\\p", "C:p", "..", "AUX"}) {
         SCOPED_TRACE(name);
         for (bool inSolution : {true, false}) {
@@ -292,6 +293,7 @@ TEST(ContentRootConfinement, AnIndexNamedLikeADeviceIsRefusedWithoutWaiting)
     EXPECT_NE(log.Dump().find("nul.olm will be deleted and ignored"), std::string::npos) << log.Dump();
     for (const PathWitness::Call& call : witness.Calls()) EXPECT_NE(call.call, "DeleteFileA") << call.path;
     EXPECT_EQ(witness.Outside(layout.Roots()), Texts{});
+    for (const std::string& path : raw) fs::remove(path);  // only a \\?\ path names them
 #endif
 }
 
@@ -311,7 +313,7 @@ TEST(ContentRootConfinement, AProjectNamedManyTimesByTheConfigurationIsLoadedOnc
     auto environment = Tarn::VELL::Reader::RuntimeEnvironment::Create((layout.solution + "/deploy").c_str());
     ASSERT_NE(environment, nullptr) << log.Dump();
     EXPECT_EQ(environment->GetListings().size(), 2u);
-    EXPECT_EQ(witness.Count("_stat64i32", (layout.root / "projects/Client/releases/0.0.0.1/releasemanifest").string()), 1u);
+    EXPECT_EQ(witness.Count("_stat64i32", (layout.root / "projects/Client/releases/0.0.0.1/releasemanifest").generic_string()), 1u);
     EXPECT_EQ(log.Texts(VELL_LOG_WARN),
               Texts{"Tarn::VELL::Reader::GatherProjects: The configuration names project Client 3 times; it is gathered once."});
     EXPECT_TRUE(TarnTest::Logged(log, VELL_LOG_WARN, LogCapture::kErrorTags,
