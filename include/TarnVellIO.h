@@ -150,7 +150,10 @@ VELL_API VellBool VELL_CALL VellFileExists(const char* path);
 /* ---- Enumeration --------------------------------------------------------------------- */
 
 /* Opens a search of one directory with a wildcard pattern in its last component, such as
- * DATA followed by a slash and *.dds. NULL when the directory is in no loaded listing. */
+ * DATA followed by a slash and *.dds. NULL when the directory is in no loaded listing.
+ * A final separator is dropped first, so a pattern ending in one names the directory
+ * itself: "DATA/" searches the root for DATA and delivers that directory, not its content
+ * (list the content with DATA, a slash and *). */
 VELL_API VellFindHandle VELL_CALL VellFindFirstFile(const char* pattern);
 /* Delivers the next matching entry (subdirectories first, then files, each in name order):
  * VELL_OK, VELL_E_FAIL at the end, VELL_E_HANDLE for a NULL handle. Outputs may be NULL;
@@ -162,7 +165,13 @@ VELL_API void VELL_CALL VellFindClose(VellFindHandle search);
 /* ---- Files --------------------------------------------------------------------------- */
 
 VELL_API VellFileHandle VELL_CALL VellOpenFile(const char* path);
-/* Reads up to size bytes at offset; *bytesRead (when given) tells how many came. */
+/* Reads up to size bytes at offset; *bytesRead (when given) tells how many came.
+ * - size 0: VELL_OK at once; neither the buffer nor *bytesRead is touched.
+ * - A range crossing the end of a file stored as it is (loose, or an archive entry without
+ *   compression): VELL_OK, *bytesRead the bytes up to the end.
+ * - A range crossing the end of a compressed file: VELL_E_FAIL, yet the bytes up to the end
+ *   are copied and *bytesRead is their count.
+ * - A range starting at or past the end: VELL_E_FAIL, *bytesRead 0. */
 VELL_API VellResult VELL_CALL VellRead(VellFileHandle file, uint64_t offset, uint32_t size, uint32_t* bytesRead,
                                        void* buffer);
 /* The file's size; -1 for a NULL handle. */

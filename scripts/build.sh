@@ -11,6 +11,12 @@ cd "$(dirname "$0")/.."
 
 packages=(cmake g++ ninja-build pkg-config python3 zlib1g-dev liblzma-dev libgtest-dev libgmock-dev libbenchmark-dev
           libzip-dev libphysfs-dev)
+# MD5 of file contents for vellpack's manifests and vell's checks
+packages+=(libmd-dev)
+# vell mount: FUSE 3 (the library and fusermount3)
+packages+=(libfuse3-dev fuse3)
+# vell's --json output
+packages+=(nlohmann-json3-dev)
 source scripts/packages.sh
 require_packages "${packages[@]}"
 
