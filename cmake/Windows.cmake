@@ -25,6 +25,23 @@ if(NOT liblzma_FOUND)
                       "source and passes -DTARN_WINDOWS_DEPS=<its prefix>")
 endif()
 
+# nlohmann's JSON library is header-only: vell's --json takes its headers from the Linux
+# package (nlohmann-json3-dev), or from TARN_NLOHMANN_JSON_INCLUDE (a directory holding
+# nlohmann/json.hpp). Only that folder is put on the include path, through a directory of its
+# own, never the rest of the Linux include directory.
+set(TARN_NLOHMANN_JSON_INCLUDE /usr/include CACHE PATH "Directory holding nlohmann/json.hpp (Debian: nlohmann-json3-dev)")
+if(NOT EXISTS ${TARN_NLOHMANN_JSON_INCLUDE}/nlohmann/json.hpp)
+  message(FATAL_ERROR "nlohmann/json.hpp not found in ${TARN_NLOHMANN_JSON_INCLUDE} (Debian: nlohmann-json3-dev, "
+                      "or -DTARN_NLOHMANN_JSON_INCLUDE=<directory>)")
+endif()
+set(tarn_json_root ${CMAKE_BINARY_DIR}/include-roots/nlohmann_json)
+file(MAKE_DIRECTORY ${tarn_json_root})
+if(NOT IS_SYMLINK ${tarn_json_root}/nlohmann)
+  file(CREATE_LINK ${TARN_NLOHMANN_JSON_INCLUDE}/nlohmann ${tarn_json_root}/nlohmann SYMBOLIC)
+endif()
+add_library(nlohmann_json::nlohmann_json INTERFACE IMPORTED)
+target_include_directories(nlohmann_json::nlohmann_json SYSTEM INTERFACE ${tarn_json_root})
+
 # Google Benchmark has no MinGW build in Debian; the benchmarks measure the Linux build.
 set(TARN_BUILD_BENCHMARKS OFF CACHE BOOL "" FORCE)
 
