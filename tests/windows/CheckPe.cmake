@@ -3,7 +3,9 @@
 # with HEADER, the file is the library and must export exactly the functions the header
 # declares with VELL_API, under their plain names.
 cmake_minimum_required(VERSION 3.25)
-set(system_dlls kernel32.dll msvcrt.dll psapi.dll user32.dll advapi32.dll)
+# bcrypt.dll: the system's cryptography (CNG), where vell and vellpack take MD5 from; every
+# Windows since Vista has it.
+set(system_dlls kernel32.dll msvcrt.dll psapi.dll user32.dll advapi32.dll bcrypt.dll)
 foreach(file IN LISTS FILE)
   execute_process(COMMAND ${OBJDUMP} -p ${file} OUTPUT_VARIABLE out RESULT_VARIABLE rc)
   if(NOT rc EQUAL 0)
