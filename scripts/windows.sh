@@ -37,7 +37,8 @@ require_packages cmake ninja-build dpkg-dev "g++-mingw-w64-$arch-posix" "binutil
 deps=$root/$build/deps
 if [ ! -f "$deps/lib/liblzma.a" ]; then
   source_dir=$root/build-xz-source
-  xz=$(find "$source_dir" -mindepth 1 -maxdepth 1 -type d -name 'xz-utils-*' 2>/dev/null | head -n 1)
+  xz=""
+  [ -d "$source_dir" ] && xz=$(find "$source_dir" -mindepth 1 -maxdepth 1 -type d -name 'xz-utils-*' | head -n 1)
   if [ -z "$xz" ]; then
     # apt-get source needs a deb-src entry for the configured archive; apt checks what it
     # fetches against the archive's signed index.
