@@ -9,6 +9,8 @@ cd "$(dirname "$0")/.."
 
 packages=(cmake g++ ninja-build pkg-config python3 zlib1g-dev liblzma-dev libgtest-dev libgmock-dev libbenchmark-dev
           libzip-dev libphysfs-dev)
+# MD5 of file contents for vellpack's manifests and vell's checks
+packages+=(libmd-dev)
 source scripts/packages.sh
 require_packages "${packages[@]}"
 
