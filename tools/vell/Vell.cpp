@@ -56,6 +56,7 @@ const char kHelp[] =
     "  -v       also show the library's information and trace messages\n"
     "  -q       show no library messages\n"
     "  -h, --help\n"
+    "  --version\n"
     "\n"
     "'vell COMMAND --help' describes a command. Exit status: 0 ok, 1 a file failed or was\n"
     "not found (or DIR holds no release), 2 bad command line.\n";
@@ -383,6 +384,10 @@ int main(int argc, char** argv)
         const std::string option = argv[i];
         if (option == "-h" || option == "--help") {
             std::fputs(kHelp, stdout);
+            return kExitOk;
+        }
+        if (option == "--version") {
+            std::printf("vell (TarnVellIO) %s\n", TARNVELLIO_VERSION_TEXT);
             return kExitOk;
         }
         if (option == "-v") {

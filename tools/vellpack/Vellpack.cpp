@@ -49,8 +49,8 @@ const char kToolHelp[] =
     "  solution  write a solution release over existing project releases\n"
     "  sample    write the sample layout\n"
     "\n"
-    "'vellpack COMMAND --help' describes a command. Exit status: 0 success, 1 unreadable\n"
-    "source or failed write, 2 bad command line.\n";
+    "'vellpack COMMAND --help' describes a command; 'vellpack --version' prints the version.\n"
+    "Exit status: 0 success, 1 unreadable source or failed write, 2 bad command line.\n";
 
 const char kProjectHelp[] =
     "usage: vellpack project --root VELL_DIR --name NAME --version a.b.c.d [OPTIONS] SRC_DIR\n"
@@ -295,6 +295,10 @@ int main(int argc, char** argv)
     const std::string& command = arguments.front();
     if (command == "--help" || command == "-h" || command == "help") {
         std::fputs(kToolHelp, stdout);
+        return 0;
+    }
+    if (command == "--version") {
+        std::printf("vellpack (TarnVellIO) %s\n", TARNVELLIO_VERSION_TEXT);
         return 0;
     }
     const std::vector<std::string> rest(arguments.begin() + 1, arguments.end());
