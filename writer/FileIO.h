@@ -3,8 +3,10 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -20,6 +22,17 @@ public:
 
 // The whole content of a file.
 std::string ReadWholeFile(const std::filesystem::path& path);
+
+// Reads a file in pieces of at most 1 MiB, handing each to consume; returns its size.
+uint64_t ReadFileInPieces(const std::filesystem::path& path, const std::function<void(std::string_view)>& consume);
+
+// Fault injection for tests: every file the writer opens for reading and every piece it
+// writes passes through this function first (bytes is 0 for an open). A nonzero errno value
+// fails that operation with that error, as an unreadable source (EACCES) or a full disk
+// (ENOSPC) would. An empty function removes the fault. Set it while no write is running.
+enum class FileOperation { OpenForReading, Write };
+using FileFault = std::function<int(FileOperation operation, const std::filesystem::path& path, size_t bytes)>;
+void SetFileFault(FileFault fault);
 
 // Replaces the file with the bytes, creating its parent directories.
 void WriteWholeFile(const std::filesystem::path& path, std::string_view bytes);
