@@ -36,6 +36,11 @@ std::FILE* Open(const std::filesystem::path& path, const char* mode)
 
 void SetFileFault(FileFault fault) { gFault = std::move(fault); }
 
+int InjectedFault(FileOperation operation, const std::filesystem::path& path, size_t bytes)
+{
+    return gFault ? gFault(operation, path, bytes) : 0;
+}
+
 std::string ReadWholeFile(const std::filesystem::path& path)
 {
     std::string content;

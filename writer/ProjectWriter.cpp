@@ -340,8 +340,11 @@ void ProjectRelease::CheckOtherReleases(const ReleaseTree::Layout& layout, const
         }
         for (const StoredFile& file : release.files) {
             if (file.version != mVersion || !StoredUnderVersion(file.flags)) continue;
+            // The same bytes, stored the same way: the record's flags (storage and codec) say
+            // how to read what lies under this version.
             auto found = stored.find(FoldCase(file.path));
-            const bool same = found != stored.end() && SameStorage(file.flags, mFiles[found->second].storage) &&
+            const FileSpec* given = found == stored.end() ? nullptr : &mFiles[found->second];
+            const bool same = given && file.flags == given->flags.value_or(ManifestFlagsFor(given->storage, given->compression)) &&
                               !IsZero(file.checksum) && plan.digests[found->second] == file.checksum;
             if (!same)
                 throw IoError("release " + name + " of project \"" + mName + "\" reads \"" + file.path + "\" stored under " +
@@ -558,8 +561,15 @@ ProjectRelease::WriteResult ProjectRelease::Write(const fs::path& contentRoot) c
     std::error_code error;
     if (fs::exists(Staged(ownManaged), error)) commit.Install(Staged(ownManaged), ownManaged);
     commit.Install(stagedRelease, result.releaseDirectory);
-    commit.Run();
+    try {
+        commit.Run();
+    } catch (...) {
+        if (!commit.Started()) dropStaged();  // else the journal's next replay needs them
+        throw;
+    }
     dropStaged();  // the emptied staging folders of other versions' managed files
+    std::error_code ignored;
+    fs::remove(archiveRoot / versionText, ignored);  // only when no archive is stored under this version
     return result;
 }
 

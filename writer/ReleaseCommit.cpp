@@ -33,7 +33,8 @@ void Replay(const fs::path& directory, const std::string& journal)
         if (!Exists(from) || Exists(to)) continue;
         CreateDirectories(to.parent_path());
         std::error_code error;
-        fs::rename(from, to, error);
+        if (const int fault = InjectedFault(FileOperation::Move, from, 0)) error.assign(fault, std::generic_category());
+        else fs::rename(from, to, error);
         if (error) throw IoError("cannot move \"" + from.string() + "\" to \"" + to.string() + "\": " + error.message());
     }
 }
@@ -91,13 +92,19 @@ void ReleaseCommit::Run()
         journal += from.lexically_relative(mDirectory).generic_string() + '\t' + to.lexically_relative(mDirectory).generic_string() + '\n';
     const fs::path journalPath = mDirectory / (mName + std::string(kJournalSuffix));
     const fs::path draft = mDirectory / (mName + std::string(kJournalDraftSuffix));
-    WriteWholeFile(draft, journal);
+    try {
+        WriteWholeFile(draft, journal);
+    } catch (...) {
+        RemoveQuietly(draft);
+        throw;
+    }
     std::error_code error;
     fs::rename(draft, journalPath, error);
     if (error) {
         RemoveQuietly(draft);
         throw IoError("cannot write \"" + journalPath.string() + "\": " + error.message());
     }
+    mStarted = true;
     Replay(mDirectory, journal);
     fs::remove(journalPath, error);
     if (error) throw IoError("cannot remove \"" + journalPath.string() + "\": " + error.message());

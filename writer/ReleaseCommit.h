@@ -64,14 +64,16 @@ public:
     void Install(const std::filesystem::path& stagedPath, const std::filesystem::path& finalPath);
 
     // Writes the journal, makes every move, removes the journal, then the retired content.
-    // Throws IoError when the journal cannot be written (nothing has moved then) or a move
-    // fails (the journal stays, and the next write finishes the commit).
+    // Throws IoError when the journal cannot be written (nothing has moved then: Started() is
+    // false) or a move fails (the journal stays, and the next write finishes the commit).
     void Run();
+    bool Started() const { return mStarted; }
 
 private:
     std::filesystem::path mDirectory;
     std::string mName;
     std::vector<std::pair<std::filesystem::path, std::filesystem::path>> mMoves;
+    bool mStarted = false;
 };
 
 // Replays every commit journal in directory, then removes every staged, retired or draft

@@ -173,7 +173,12 @@ SolutionRelease::WriteResult SolutionRelease::Write(const fs::path& contentRoot)
     ReleaseCommit commit(solutionDirectory, versionText);
     commit.Retire(result.releaseDirectory);
     commit.Install(staged, result.releaseDirectory);
-    commit.Run();
+    try {
+        commit.Run();
+    } catch (...) {
+        if (!commit.Started()) RemoveQuietly(staged);
+        throw;
+    }
     return result;
 }
 
