@@ -170,7 +170,8 @@ void PrintPatch(const PatchSummary& patch, uint64_t bytesWritten)
     row("removed", patch.removed);
     row("kept", patch.kept);
     row("naked", patch.naked);
-    std::fprintf(stderr, "vellpack: the patch ships %s on disk (kept files add nothing)\n", Megabytes(bytesWritten).c_str());
+    std::fprintf(stderr, "vellpack: the patch ships %llu bytes on disk (%s; kept files add nothing)\n",
+                 static_cast<unsigned long long>(bytesWritten), Megabytes(bytesWritten).c_str());
 }
 
 int RunProject(const std::vector<std::string>& arguments)
@@ -277,9 +278,9 @@ int RunProject(const std::vector<std::string>& arguments)
         std::fprintf(stderr, "vellpack: note: \"%s\" is larger than --max-archive when stored; it has an archive of its own\n",
                      path.c_str());
     if (result.patch.base) PrintPatch(result.patch, result.bytesWritten);
-    std::fprintf(stderr, "vellpack: %s %s: %zu files, %zu archives, %s written, %.2f s\n", name.c_str(),
-                 FormatVersion(version).c_str(), tree.files.size(), result.archives.size(), Megabytes(result.bytesWritten).c_str(),
-                 seconds);
+    std::fprintf(stderr, "vellpack: %s %s: %zu files, %zu archives, %llu bytes written (%s), %.2f s\n", name.c_str(),
+                 FormatVersion(version).c_str(), tree.files.size(), result.archives.size(),
+                 static_cast<unsigned long long>(result.bytesWritten), Megabytes(result.bytesWritten).c_str(), seconds);
     if (gStopSignal != 0) std::raise(gStopSignal);  // asked to stop while committing: done, now stop
     return 0;
 }
