@@ -365,18 +365,42 @@ ProjectRelease::WriteResult ProjectRelease::Write(const fs::path& contentRoot) c
     result.deployDirectory = result.releaseDirectory / "deploy";
     result.manifestPath = result.releaseDirectory / "releasemanifest";
 
-    CreateDirectories(projectDirectory / "releases");
+    // Directories this write creates go again if it fails, so that nothing is left behind.
+    std::vector<fs::path> created;
+    auto makeDirectory = [&](const fs::path& directory) {
+        std::vector<fs::path> missing;
+        std::error_code error;
+        for (fs::path at = directory; !at.empty() && !fs::exists(at, error); at = at.parent_path()) {
+            missing.push_back(at);
+            if (at == at.parent_path()) break;
+        }
+        CreateDirectories(directory);
+        created.insert(created.end(), missing.rbegin(), missing.rend());  // in the order made
+    };
+    auto removeCreated = [&] {
+        std::error_code ignored;
+        for (auto it = created.rbegin(); it != created.rend(); ++it) fs::remove(*it, ignored);  // only while empty
+    };
+
+    makeDirectory(projectDirectory / "releases");
     RecoverInterruptedWrites(projectDirectory);
     std::error_code existsError;
-    if (!mReplaceExisting && fs::exists(result.releaseDirectory, existsError))
+    if (!mReplaceExisting && fs::exists(result.releaseDirectory, existsError)) {
+        removeCreated();
         throw ReleaseExists("release " + versionText + " of project \"" + mName + "\" exists already");
+    }
 
     Plan plan;
     plan.sizes.resize(mFiles.size());
     plan.digests.resize(mFiles.size());
     plan.kept.assign(mFiles.size(), nullptr);
-    for (size_t id = 0; id < mFiles.size(); ++id) plan.sizes[id] = SourceSize(mFiles[id]);
-    if (mBaseVersion) PlanAgainstBase(layout, projectDirectory, plan, result.patch);
+    try {
+        for (size_t id = 0; id < mFiles.size(); ++id) plan.sizes[id] = SourceSize(mFiles[id]);
+        if (mBaseVersion) PlanAgainstBase(layout, projectDirectory, plan, result.patch);
+    } catch (...) {
+        removeCreated();
+        throw;
+    }
 
     // Staging: everything goes to names no reader looks at (writer/ReleaseCommit.h).
     const fs::path managedRoot = projectDirectory / "managedfiles";
@@ -387,6 +411,7 @@ ProjectRelease::WriteResult ProjectRelease::Write(const fs::path& contentRoot) c
     std::vector<std::pair<fs::path, fs::path>> installs;              // staged -> final, in order
     auto dropStaged = [&] {
         for (const fs::path& path : staged) RemoveQuietly(path);
+        removeCreated();
     };
 
     WriteProgress progress{"packing", 0, 0, 0, 0};
@@ -423,7 +448,7 @@ ProjectRelease::WriteResult ProjectRelease::Write(const fs::path& contentRoot) c
             const auto fileVersion = group.first;
             const auto& rows = group.second;
             const fs::path directory = archiveRoot / FormatVersion(fileVersion);
-            CreateDirectories(directory);
+            makeDirectory(directory);
 
             std::vector<EncodeJob> jobs;
             jobs.reserve(rows.size());
@@ -567,6 +592,7 @@ ProjectRelease::WriteResult ProjectRelease::Write(const fs::path& contentRoot) c
         if (!commit.Started()) dropStaged();  // else the journal's next replay needs them
         throw;
     }
+    created.clear();
     dropStaged();  // the emptied staging folders of other versions' managed files
     std::error_code ignored;
     fs::remove(archiveRoot / versionText, ignored);  // only when no archive is stored under this version

@@ -18,6 +18,15 @@ bool Exists(const fs::path& path)
 
 bool EndsWith(const std::string& text, std::string_view suffix) { return text.ends_with(suffix); }
 
+// Journal lines hold paths as UTF-8, whatever the system's narrow encoding.
+std::string ToText(const fs::path& path)
+{
+    const std::u8string text = path.generic_u8string();
+    return std::string(text.begin(), text.end());
+}
+
+fs::path FromText(const std::string& text) { return fs::path(std::u8string(text.begin(), text.end())); }
+
 // One journal line: the source, a tab, the target; both relative to the journal's directory.
 void Replay(const fs::path& directory, const std::string& journal)
 {
@@ -29,7 +38,7 @@ void Replay(const fs::path& directory, const std::string& journal)
         start = end + 1;
         const size_t tab = line.find('\t');
         if (tab == std::string::npos) continue;
-        const fs::path from = directory / fs::path(line.substr(0, tab)), to = directory / fs::path(line.substr(tab + 1));
+        const fs::path from = directory / FromText(line.substr(0, tab)), to = directory / FromText(line.substr(tab + 1));
         if (!Exists(from) || Exists(to)) continue;
         CreateDirectories(to.parent_path());
         std::error_code error;
@@ -48,7 +57,7 @@ void RemoveRetired(const fs::path& directory, const std::string& journal)
         const std::string line = journal.substr(start, end - start);
         start = end + 1;
         const size_t tab = line.find('\t');
-        if (tab != std::string::npos && EndsWith(line, kRetiredSuffix)) RemoveQuietly(directory / fs::path(line.substr(tab + 1)));
+        if (tab != std::string::npos && EndsWith(line, kRetiredSuffix)) RemoveQuietly(directory / FromText(line.substr(tab + 1)));
     }
 }
 
@@ -67,8 +76,19 @@ void SweepFolder(const fs::path& folder)
 
 }  // namespace
 
-fs::path Staged(const fs::path& finalPath) { return fs::path(finalPath.string() + std::string(kStagedSuffix)); }
-fs::path Retired(const fs::path& finalPath) { return fs::path(finalPath.string() + std::string(kRetiredSuffix)); }
+fs::path Staged(const fs::path& finalPath)
+{
+    fs::path staged = finalPath;
+    staged += std::string(kStagedSuffix);
+    return staged;
+}
+
+fs::path Retired(const fs::path& finalPath)
+{
+    fs::path retired = finalPath;
+    retired += std::string(kRetiredSuffix);
+    return retired;
+}
 
 void RemoveQuietly(const fs::path& path)
 {
@@ -89,7 +109,7 @@ void ReleaseCommit::Run()
 {
     std::string journal;
     for (const auto& [from, to] : mMoves)
-        journal += from.lexically_relative(mDirectory).generic_string() + '\t' + to.lexically_relative(mDirectory).generic_string() + '\n';
+        journal += ToText(from.lexically_relative(mDirectory)) + '\t' + ToText(to.lexically_relative(mDirectory)) + '\n';
     const fs::path journalPath = mDirectory / (mName + std::string(kJournalSuffix));
     const fs::path draft = mDirectory / (mName + std::string(kJournalDraftSuffix));
     try {

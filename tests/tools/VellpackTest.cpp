@@ -119,6 +119,15 @@ TEST(WriterTool, WritesASolutionOverTheSampleProjects)
     EXPECT_EQ(WriterTest::ReadBytes(release / "configurationmanifest"),
               "VELL Configuration Manifest\n1.0.0.0\nmain\n3\npatch\nclient\npatch\n");
     EXPECT_TRUE(fs::is_directory(release / "deploy"));
+
+    const Arguments again{"solution", "--root", temp / "VELL", "--name", "mix", "--version", "2.0.0.0", "--project", "client:0.0.0.2:10"};
+    const ToolRun refused = Vellpack(temp, again);
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.out.find("release 2.0.0.0 of solution \"mix\" exists already; --force replaces it"), std::string::npos) << refused.out;
+    Arguments forced = again;
+    forced.push_back("--force");
+    ASSERT_EQ(Vellpack(temp, forced).status, 0);
+    EXPECT_EQ(WriterTest::ReadBytes(release / "configurationmanifest"), "VELL Configuration Manifest\n1.0.0.0\ndefault\n1\nclient\n");
 }
 
 // A layout holds regular files only, under names every reader accepts: vellpack skips what is

@@ -192,6 +192,12 @@ TEST(SafeWrite, AStoppedOrRefusedWriteChangesNothing)
     refusing.SetReplaceExisting(false);
     EXPECT_THROW(refusing.Write(root), ReleaseExists);
     EXPECT_EQ(ReadBack::Differences(ReadBack::OnDisk(root), before), "");
+
+    // The first release of a content root, stopped: not even the directories stay.
+    ProjectRelease first = Game(1, "new");
+    first.SetStopCheck([] { return true; });
+    EXPECT_THROW(first.Write(temp.Path() / "fresh" / "VELL"), WriteStopped);
+    EXPECT_FALSE(fs::exists(temp.Path() / "fresh"));
 }
 
 // Release 2 keeps files that release 1 stores. Release 1 may be written again with the same

@@ -281,7 +281,10 @@ int RunProject(const std::vector<std::string>& arguments)
     std::fprintf(stderr, "vellpack: %s %s: %zu files, %zu archives, %llu bytes written (%s), %.2f s\n", name.c_str(),
                  FormatVersion(version).c_str(), tree.files.size(), result.archives.size(),
                  static_cast<unsigned long long>(result.bytesWritten), Megabytes(result.bytesWritten).c_str(), seconds);
-    if (gStopSignal != 0) std::raise(gStopSignal);  // asked to stop while committing: done, now stop
+    if (gStopSignal != 0) {  // asked to stop while committing: the release is complete, now stop
+        std::fprintf(stderr, "vellpack: interrupted after the release was complete\n");
+        std::raise(gStopSignal);
+    }
     return 0;
 }
 
