@@ -10,8 +10,8 @@ cd "$(dirname "$0")/.."
 
 action=${1:-}
 case "$action" in
-  asan | tsan) packages=(cmake g++ ninja-build zlib1g-dev liblzma-dev libgtest-dev libgmock-dev libfuse3-dev fuse3 nlohmann-json3-dev) ;;
-  fuzz) packages=(cmake ninja-build clang-14 libclang-rt-14-dev zlib1g-dev liblzma-dev) ;;
+  asan | tsan) packages=(cmake g++ ninja-build zlib1g-dev liblzma-dev libmd-dev libgtest-dev libgmock-dev libfuse3-dev fuse3 nlohmann-json3-dev) ;;
+  fuzz) packages=(cmake ninja-build clang-14 libclang-rt-14-dev zlib1g-dev liblzma-dev libmd-dev) ;;
   *)
     echo "usage: scripts/hardening.sh asan|tsan|fuzz [SECONDS]" >&2
     exit 2

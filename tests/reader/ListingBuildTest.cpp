@@ -239,7 +239,8 @@ TEST(ListingBuild, GivesTheSameListingForBothRecordLayouts)
 {
     ProjectRelease release = W::SampleClientRelease();
     FileSpec summed = Item("DATA/summed.bin", "checksummed", Storage::Archived, Compression::Lzma);
-    for (std::uint8_t i = 0; i < 16; ++i) summed.checksum[i] = static_cast<std::uint8_t>(0xF0 + i);
+    summed.checksum.emplace();
+    for (std::uint8_t i = 0; i < 16; ++i) (*summed.checksum)[i] = static_cast<std::uint8_t>(0xF0 + i);
     release.Add(summed);
     Content current(release.SetFormatVersion(W::kManifestFormatV2)), previous(release.SetFormatVersion(W::kManifestFormatV1));
     ProjectListing &v2 = current.Build(), &v1 = previous.Build();

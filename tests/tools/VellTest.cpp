@@ -143,24 +143,30 @@ TEST_F(VellTool, StatTellsKindSizeAndStorage)
                           0),
               0u)
         << r.out;
-    EXPECT_TRUE(Has(r.out, "filearchives/0.0.0.2/data_0.0.0.2_000.olm.dat\n  checksum  none in the manifest\n")) << r.out;
+    // vellpack writes each file's MD5 into the manifest; stat shows it.
+    const std::string music = Vell(mClient, "cat DATA/Sounds/music.ogg").out;
+    EXPECT_TRUE(Has(r.out, "filearchives/0.0.0.2/data_0.0.0.2_000.olm.dat\n  checksum  " + HexDigest(Md5Of(music)) + "\n"))
+        << r.out;
     EXPECT_EQ(Vell(mClient, "stat DATA/Empty").out, "DATA/Empty: directory\n");
 
     // The solution serves readme.txt from patch, stored under patch's release.
     r = Vell(mGame, "stat --json DATA/readme.txt Config/defaults.ini launcher.cfg DATA");
     EXPECT_EQ(r.status, 0) << r.err;
     const std::string root = (mDir.Path() / "sample/VELL/projects").generic_string();  // the library's spelling
+    const auto sumOf = [this](const char* path) { return "\"" + HexDigest(Md5Of(Vell(mGame, std::string("cat ") + path).out)) + "\""; };
     EXPECT_EQ(r.out,
               "{\"path\":\"DATA/readme.txt\",\"kind\":\"file\",\"size\":1800,\"project\":\"patch\",\"release\":\"0.0.0.1\","
               "\"storage\":\"archived\",\"codec\":\"zlib\",\"version\":\"0.0.0.1\",\"file\":\"" +
                   root + "/patch/filearchives/0.0.0.1/data_0.0.0.1_000.olm.dat\",\"offset\":600,\"storedSize\":411,"
-                         "\"checksum\":null}\n"
+                         "\"checksum\":" + sumOf("DATA/readme.txt") + "}\n"
                          "{\"path\":\"Config/defaults.ini\",\"kind\":\"file\",\"size\":250,\"project\":\"client\","
                          "\"release\":\"0.0.0.2\",\"storage\":\"managed\",\"codec\":null,\"version\":\"0.0.0.1\",\"file\":\"" +
-                  root + "/client/managedfiles/0.0.0.1/Config/defaults.ini\",\"offset\":0,\"storedSize\":250,\"checksum\":null}\n"
+                  root + "/client/managedfiles/0.0.0.1/Config/defaults.ini\",\"offset\":0,\"storedSize\":250,\"checksum\":" +
+                  sumOf("Config/defaults.ini") + "}\n"
                          "{\"path\":\"launcher.cfg\",\"kind\":\"file\",\"size\":120,\"project\":\"client\",\"release\":\"0.0.0.2\","
                          "\"storage\":\"naked\",\"codec\":null,\"version\":\"0.0.0.2\",\"file\":\"" +
-                  root + "/client/releases/0.0.0.2/deploy/launcher.cfg\",\"offset\":0,\"storedSize\":120,\"checksum\":null}\n"
+                  root + "/client/releases/0.0.0.2/deploy/launcher.cfg\",\"offset\":0,\"storedSize\":120,\"checksum\":" +
+                  sumOf("launcher.cfg") + "}\n"
                          "{\"path\":\"DATA\",\"kind\":\"directory\",\"size\":0}\n");
 }
 
@@ -285,7 +291,8 @@ TEST_F(VellTool, VerifyNamesFilesThatDifferFromTheirChecksum)
         file.content = content;
         file.storage = storage;
         file.compression = compression;
-        if (withChecksum) file.checksum = Md5Of(content);
+        // All zeros is "no checksum in the manifest".
+        file.checksum = withChecksum ? Md5Of(content) : Md5Digest{};
         release.Add(file);
     };
     add("DATA/stored.bin", stored, Storage::Archived, Compression::Stored, true);

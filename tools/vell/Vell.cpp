@@ -46,6 +46,7 @@ const char kHelp[] =
     "  -v       show the library's messages as they come, information and traces included\n"
     "  -q       show none of the library's messages, only vell's own one-line reasons\n"
     "  -h, --help\n"
+    "  --version\n"
     "\n"
     "By default a failed file costs one line saying why; -v shows the library's full report.\n"
     "'vell COMMAND --help' describes a command. Exit status: 0 ok; 1 a file failed, nothing\n"
@@ -133,6 +134,10 @@ int main(int argc, char** argv)
         const std::string option = argv[i];
         if (option == "-h" || option == "--help") {
             std::fputs(kHelp, stdout);
+            return kExitOk;
+        }
+        if (option == "--version") {
+            std::printf("vell (TarnVellIO) %s\n", TARNVELLIO_VERSION_TEXT);
             return kExitOk;
         }
         if (option == "-v") {
