@@ -234,19 +234,21 @@ TEST_F(VellTool, ExtractFailuresSayWhyAndLeaveNoPartialFile)
     EXPECT_EQ(r.out, "1 file(s) and 1 directories extracted to " + out.string() + ", 1 failed\n");
 }
 
-#ifndef _WIN32
 TEST_F(VellTool, ExtractNeverWritesThroughALinkInTheOutputDirectory)
 {
     const fs::path out = mDir.Path() / "out", elsewhere = mDir.Path() / "elsewhere";
     fs::create_directories(out);
     fs::create_directories(elsewhere);
-    fs::create_directory_symlink(elsewhere, out / "DATA");
+    try {
+        fs::create_directory_symlink(elsewhere, out / "DATA");
+    } catch (const fs::filesystem_error& error) {
+        GTEST_SKIP() << "symbolic links cannot be made here: " << error.what();
+    }
     const Result r = Vell(mClient, "extract DATA/readme.txt " + Quote(out.string()));
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(Has(r.err, "cannot create directory \"" + (out / "DATA").string() + "\": it exists as a symbolic link")) << r.err;
     EXPECT_TRUE(fs::is_empty(elsewhere));
 }
-#endif
 
 TEST_F(VellTool, CheckPassesOnTheSampleAndNamesADamagedFileInOneLine)
 {
