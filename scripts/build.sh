@@ -2,6 +2,8 @@
 # Builds TarnVellIO and runs its demo ("demo"), every test ("test", the default) or the
 # benchmarks ("bench": a Release build in build-release, the micro-benchmarks, then
 # vell_compare on its full content set; further arguments go to vell_compare).
+# "windows" and "windows64" build the 32-bit and the 64-bit Windows DLL and test them under
+# Wine (scripts/windows.sh).
 # Installs the Debian packages the build needs first, when they are missing and this runs
 # as root. CI=true turns warnings into errors.
 set -euo pipefail
@@ -70,8 +72,11 @@ case "$action" in
     echo; echo "\$ vell_compare ${*:2}"
     "$release/bench/vell_compare" "${@:2}"
     ;;
+  windows | windows64)
+    exec scripts/windows.sh "$action"
+    ;;
   *)
-    echo "usage: scripts/build.sh [demo|test|bench [vell_compare options]]" >&2
+    echo "usage: scripts/build.sh [demo|test|bench [vell_compare options]|windows|windows64]" >&2
     exit 2
     ;;
 esac

@@ -6,18 +6,21 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
-#include <fcntl.h>
 #include <string>
 #include <thread>
 #include <tuple>
 #include <vector>
 
+#if !defined(_WIN32)
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <gtest/gtest.h>
 
+#include "support/RunProgram.h"
 #include "support/TempDir.h"
 #include "writer/FormatCheck.h"
 #include "writer/ReadBack.h"
@@ -35,19 +38,19 @@ struct ToolRun {
 
 ToolRun Vellpack(const TarnSupport::TempDir& temp, const Arguments& arguments)
 {
-    std::string command = "'" VELLPACK_BINARY "'";
-    for (const std::string& argument : arguments) command += " '" + argument + "'";
-    const int raw = std::system((command + " > '" + temp / "vellpack.log" + "' 2>&1 < /dev/null").c_str());
-    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, WriterTest::ReadBytes(temp / "vellpack.log")};
+    std::string command = TarnSupport::ShellProgram(VELLPACK_BINARY);
+    for (const std::string& argument : arguments) command += " " + TarnSupport::ShellQuote(argument);
+    const int status = TarnSupport::RunCommand(command, temp / "vellpack.log");
+    return {status, WriterTest::ReadBytes(temp / "vellpack.log")};
 }
 
 // vell run on the release in directory: its status and standard output.
 ToolRun Vell(const TarnSupport::TempDir& temp, const std::string& directory, const Arguments& arguments)
 {
-    std::string command = "'" VELL_BINARY "' -C '" + directory + "'";
-    for (const std::string& argument : arguments) command += " '" + argument + "'";
-    const int raw = std::system((command + " > '" + temp / "vell.out" + "' 2> '" + temp / "vell.err" + "' < /dev/null").c_str());
-    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, WriterTest::ReadBytes(temp / "vell.out")};
+    std::string command = TarnSupport::ShellProgram(VELL_BINARY) + " -C " + TarnSupport::ShellQuote(directory);
+    for (const std::string& argument : arguments) command += " " + TarnSupport::ShellQuote(argument);
+    const int status = TarnSupport::RunCommand(command, temp / "vell.out", temp / "vell.err");
+    return {status, WriterTest::ReadBytes(temp / "vell.out")};
 }
 
 }  // namespace
@@ -134,6 +137,10 @@ TEST(WriterTool, WritesASolutionOverTheSampleProjects)
 // no regular file with a warning and refuses a name that readers would refuse.
 TEST(WriterTool, SkipsSpecialFilesWithAWarningAndRefusesNamesReadersRefuse)
 {
+#if defined(_WIN32)
+    GTEST_SKIP() << "a Windows file system holds no FIFO, and none of the names readers refuse can name a file there "
+                    "(device names, ':', '\\', trailing dots)";
+#else
     TarnSupport::TempDir temp;
     temp.Write("src/keep.txt", "kept");
     const fs::path src = temp.Path() / "src";
@@ -160,6 +167,7 @@ TEST(WriterTool, SkipsSpecialFilesWithAWarningAndRefusesNamesReadersRefuse)
         EXPECT_NE(bad.out.find(std::string("the name \"") + name + "\" " + reason), std::string::npos) << bad.out;
         EXPECT_FALSE(fs::exists(other.Path() / "VELL/projects/p/releases/0.0.0.1/releasemanifest")) << name;
     }
+#endif
 }
 
 TEST(WriterTool, PacksATreeThatVellReadsBack)
@@ -178,6 +186,8 @@ TEST(WriterTool, PacksATreeThatVellReadsBack)
     EXPECT_EQ(Vell(temp, deploy, {"check"}).status, 0);
     EXPECT_EQ(Vellpack(temp, {"project", "--bogus"}).status, 2);
 }
+
+#if !defined(_WIN32)
 
 namespace {
 
@@ -282,6 +292,23 @@ TEST(WriterTool, TheNextRunRemovesWhatAKilledRunLeft)
     EXPECT_FALSE(fs::exists(staged));
     EXPECT_FALSE(fs::exists(temp.Path() / "VELL/projects/slow/releases/0.0.0.1.vellpack-new"));
 }
+
+#else
+
+// Both runs stop vellpack with a signal from another process, which Windows has no way to send
+// (Ctrl-C reaches only a console's own processes); the staged writes they check are the same
+// code on both systems and are tested through the writer's file layer.
+TEST(WriterTool, AnInterruptedRunLeavesThePreviousReleaseAsItWas)
+{
+    GTEST_SKIP() << "needs POSIX signals sent to another process";
+}
+
+TEST(WriterTool, TheNextRunRemovesWhatAKilledRunLeft)
+{
+    GTEST_SKIP() << "needs POSIX signals sent to another process";
+}
+
+#endif
 
 // A release is replaced only with --force; the root must be named VELL; a patch over a base
 // says what it ships; the archive limit is kept but for an entry larger than it.

@@ -12,6 +12,11 @@
 #include <system_error>
 #include <vector>
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
 #include "Commands.h"
 #include "Diagnostics.h"
 #include "TarnVellIO.h"
@@ -118,6 +123,10 @@ std::string ReleaseDirectory(const std::string& given)
 
 int main(int argc, char** argv)
 {
+#ifdef _WIN32
+    // cat writes a file's bytes as they are; text mode would turn every LF into CR LF.
+    _setmode(_fileno(stdout), _O_BINARY);
+#endif
     std::string directory;
     bool haveDirectory = false;
     int i = 1;
