@@ -21,6 +21,15 @@
 #ifndef TARNVELLIO_H
 #define TARNVELLIO_H
 
+/* Version of this interface and of the library built with it (the build reads it from here).
+ * The shared library's file name carries the major version (libtarnvellio.so.0). */
+#define TARNVELLIO_VERSION_MAJOR 0
+#define TARNVELLIO_VERSION_MINOR 1
+#define TARNVELLIO_VERSION_PATCH 0
+/* MAJOR * 10000 + MINOR * 100 + PATCH, for comparisons in #if */
+#define TARNVELLIO_VERSION_NUMBER \
+    (TARNVELLIO_VERSION_MAJOR * 10000 + TARNVELLIO_VERSION_MINOR * 100 + TARNVELLIO_VERSION_PATCH)
+
 #include <stdarg.h>
 #include <stdint.h>
 

@@ -83,10 +83,13 @@ struct CallTable {
     // Opens nothing for reading, so it never waits. (Our own call: on Windows it is
     // CreateFileA with FILE_FLAG_BACKUP_SEMANTICS and GetFinalPathNameByHandleA.)
     DWORD (*GetFinalPathNameA)(LPCSTR path, LPSTR buffer, DWORD size);
-    // The current directory with '/' separators; when it does not fit, the size it needs
-    // (terminator included) and nothing written; 0 on failure.
+    // The current directory, with the system's separators ('\' and a drive on Windows, '/' on
+    // POSIX); when it does not fit, the size it needs (terminator included) and nothing
+    // written; 0 on failure.
     DWORD (*GetCurrentDirectoryA)(DWORD size, LPSTR buffer);
-    // The executable's path when module is null, cut to fit; its length.
+    // The executable's path when module is null, and its length. A path that does not fit is
+    // cut to the buffer and size returned, with ERROR_INSUFFICIENT_BUFFER; the cut text may
+    // lack its terminator (Windows XP, Wine), so the caller terminates it.
     DWORD (*GetModuleFileNameA)(HMODULE module, LPSTR buffer, DWORD size);
 
     // Synchronisation. Events (manual or automatic reset) and counting semaphores are
@@ -102,10 +105,12 @@ struct CallTable {
     DWORD (*WaitForSingleObjectEx)(HANDLE handle, DWORD milliseconds, BOOL alertable);
 
     // Directory search. The pattern's last component may hold '*' and '?', matched ignoring
-    // ASCII case; "." and ".." are returned like any entry that matches. Entries come in a
-    // stable order (ASCII case folded, then byte order). No match: INVALID_HANDLE_VALUE with
-    // ERROR_FILE_NOT_FOUND; a missing directory: ERROR_PATH_NOT_FOUND. The end of the search:
-    // FindNextFileA returns FALSE with ERROR_NO_MORE_FILES.
+    // ASCII case; "." and ".." are returned like any entry that matches. No match:
+    // INVALID_HANDLE_VALUE with ERROR_FILE_NOT_FOUND; a missing directory:
+    // ERROR_PATH_NOT_FOUND. The end of the search: FindNextFileA returns FALSE with
+    // ERROR_NO_MORE_FILES. The POSIX layer lists entries in a stable order (upper-case folded,
+    // then byte order, as NTFS lists them) and matches long names only; Windows lists them in
+    // the file system's order and also matches short names ("*.olm" finds "x.olmx").
     HANDLE (*FindFirstFileA)(LPCSTR pattern, WIN32_FIND_DATAA* data);
     HANDLE (*FindFirstFileExA)(LPCSTR pattern, FINDEX_INFO_LEVELS level, void* data,
                                FINDEX_SEARCH_OPS searchOp, void* filter, DWORD flags);
@@ -160,12 +165,26 @@ void DeleteCriticalSection(CRITICAL_SECTION* section);
 void EnterCriticalSection(CRITICAL_SECTION* section);
 void LeaveCriticalSection(CRITICAL_SECTION* section);
 
-// ASCII case-insensitive comparison, bytes as unsigned values ("C" locale).
+// ASCII case-insensitive comparison, bytes as unsigned values, as the Microsoft runtime's "C"
+// locale compares; the same on every system and in every locale (platform/AsciiCompare.cpp).
 int _stricmp(const char* a, const char* b);
 int _strnicmp(const char* a, const char* b, size_t count);
 // The C runtime's text for an error number, as the Microsoft C runtime words it ("No such
 // file or directory" for 2, "Unknown error" beyond its table); cut to fit; 0, or EINVAL.
 int strerror_s(char* buffer, size_t size, int errorNumber);
+
+// For tests: ReadFile as a system that finishes reads later. Every overlapped read answers
+// FALSE with ERROR_IO_PENDING at once; a thread of this layer then performs it with the
+// default ReadFile and completes the record (its result, as GetOverlappedResult reports it,
+// then its event). Put it into gCalls.ReadFile to exercise the pending path on any system.
+// HoldPendingReads(true) keeps the reads pending until HoldPendingReads(false);
+// PendingReadCount() is the number answered pending and not yet completed.
+BOOL ReadFileCompletingLater(HANDLE file, void* buffer, DWORD size, DWORD* bytesRead, OVERLAPPED* overlapped);
+void HoldPendingReads(bool held);
+int PendingReadCount();
+// Writes the result of a finished read into a record, as this system's GetOverlappedResult
+// reads it: an error (0 for success) and the byte count. For code that stands in for ReadFile.
+void CompleteOverlapped(OVERLAPPED* overlapped, DWORD error, DWORD bytes);
 
 // The failing calls, through the table.
 inline HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD shareMode, void* security,

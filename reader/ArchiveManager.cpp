@@ -23,6 +23,15 @@ constexpr char kLoadName[] = "Tarn::VELL::Reader::ArchiveVersionManager::LoadArc
 constexpr char kFindName[] = "Tarn::VELL::Reader::ArchiveVersionManager::Find";
 constexpr char kGetName[] = "Tarn::VELL::Reader::ArchiveManager::GetVersionManager";
 constexpr std::uint32_t kSearchFlags = 8;
+
+// Windows matches a search pattern against short names too: "*.olm" also finds "notes.olmx"
+// (short name NOTES~1.OLM). Only a name that ends in ".olm" is an index; any other file is
+// none of ours, never read and never deleted.
+bool IsIndexName(const char* name)
+{
+    const std::size_t length = std::strlen(name);
+    return length >= 4 && Win32::_stricmp(name + length - 4, ".olm") == 0;
+}
 }  // namespace
 
 ArchiveVersionManager::ArchiveVersionManager(std::string directory, std::vector<std::unique_ptr<ArchiveFile>> archives)
@@ -117,7 +126,7 @@ std::unique_ptr<ArchiveVersionManager> ArchiveVersionManager::Create(const std::
     }
     std::vector<std::unique_ptr<ArchiveFile>> archives;
     for (; iterator->IsValid(); iterator->Next()) {
-        if (iterator->IsDirectory()) continue;
+        if (iterator->IsDirectory() || !IsIndexName(iterator->GetName())) continue;
         const std::string indexPath = directory + "/" + iterator->GetName();
         if (auto archive = LoadArchiveFile(indexPath.c_str(), contentRoot)) archives.push_back(std::move(archive));
     }

@@ -4,6 +4,8 @@
 # vell_compare on its full content set; further arguments go to vell_compare, except
 # --million, which also runs vell_compare on a million tiny files: that set is written once
 # into build-release/compare-million, or $TARN_MILLION_DIR, and reused by later runs).
+# "windows" and "windows64" build the 32-bit and the 64-bit Windows DLL and test them under
+# Wine (scripts/windows.sh).
 # Installs the Debian packages the build needs first, when they are missing and this runs
 # as root. CI=true turns warnings into errors.
 set -euo pipefail
@@ -85,8 +87,11 @@ case "$action" in
       "$release/bench/vell_compare" "${million_set[@]}"
     fi
     ;;
+  windows | windows64)
+    exec scripts/windows.sh "$action"
+    ;;
   *)
-    echo "usage: scripts/build.sh [demo|test|bench [--million] [vell_compare options]]" >&2
+    echo "usage: scripts/build.sh [demo|test|bench [--million] [vell_compare options]|windows|windows64]" >&2
     exit 2
     ;;
 esac

@@ -10,8 +10,8 @@ cd "$(dirname "$0")/.."
 
 action=${1:-}
 case "$action" in
-  asan | tsan) packages=(cmake g++ ninja-build zlib1g-dev liblzma-dev libgtest-dev libgmock-dev libfuse3-dev fuse3 nlohmann-json3-dev) ;;
-  fuzz) packages=(cmake ninja-build clang-14 libclang-rt-14-dev zlib1g-dev liblzma-dev) ;;
+  asan | tsan) packages=(cmake g++ ninja-build zlib1g-dev liblzma-dev libmd-dev libgtest-dev libgmock-dev libfuse3-dev fuse3 nlohmann-json3-dev) ;;
+  fuzz) packages=(cmake ninja-build clang-14 libclang-rt-14-dev zlib1g-dev liblzma-dev libmd-dev) ;;
   *)
     echo "usage: scripts/hardening.sh asan|tsan|fuzz [SECONDS]" >&2
     exit 2
@@ -48,8 +48,9 @@ case "$action" in
       "-DCMAKE_SHARED_LINKER_FLAGS=-fsanitize=thread" -DTARN_BUILD_FUZZ=OFF
     cmake --build build-tsan -j"$jobs" --target vell_thread_tests vell_shared_library_tests vell_process_tests
     # The tests labelled "threads" (tests/CMakeLists.txt): the shared library driven by many
-    # threads, the token pool, the reads and the platform layer's events, semaphores and
-    # threads, vell mount serving several readers, and the other tests that run threads at once.
+    # threads, the token pool, the reads (also those that complete later on another thread)
+    # and the platform layer's events, semaphores and threads, vell mount serving several
+    # readers, and the other tests that run threads at once.
     TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
       ctest --test-dir build-tsan --output-on-failure -j"$jobs" --timeout 900 -L '^threads$'
     ;;

@@ -48,7 +48,11 @@ TempDir::~TempDir()
 {
     std::error_code ignored;
     // Make everything writable again first, in case a test took permissions away.
-    for (auto it = fs::recursive_directory_iterator(mPath, ignored); it != fs::recursive_directory_iterator(); it.increment(ignored))
+    // The walk ends at its first error: an entry it cannot step over (a file named like a
+    // Windows device, say) would otherwise hold it in place for ever.
+    std::error_code walk;
+    for (auto it = fs::recursive_directory_iterator(mPath, walk); !walk && it != fs::recursive_directory_iterator();
+         it.increment(walk))
         fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
     fs::remove_all(mPath, ignored);
 }

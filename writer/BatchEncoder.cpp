@@ -21,12 +21,14 @@ struct BatchEncoder::Worker {
     std::unique_ptr<ZlibEncoder> zlib;
     std::unique_ptr<LzmaEncoder> lzma;
     std::string input;  // a source file's bytes, reused from job to job
+    Md5 md5;
 };
 
 struct BatchEncoder::Result {
     std::string bytes;       // the encoded bytes, or a stored source file's bytes
     std::string_view stored; // what goes into the archive
     uint64_t originalSize = 0;
+    Md5Digest digest{};
 };
 
 BatchEncoder::BatchEncoder(unsigned threads, int zlibLevel, uint32_t lzmaDictionarySize)
@@ -46,12 +48,16 @@ void BatchEncoder::Encode(Worker& worker, const EncodeJob& job, Result& result)
             result.bytes = ReadWholeFile(*job.source);
             result.stored = result.bytes;
             result.originalSize = result.bytes.size();
+            worker.md5.Update(result.bytes);
+            result.digest = worker.md5.Finish();
             return;
         }
         worker.input = ReadWholeFile(*job.source);
         input = &worker.input;
     }
     result.originalSize = input->size();
+    worker.md5.Update(*input);
+    result.digest = worker.md5.Finish();
     switch (job.compression) {
     case Compression::Stored:
         result.stored = *input;
@@ -68,7 +74,7 @@ void BatchEncoder::Encode(Worker& worker, const EncodeJob& job, Result& result)
     result.stored = result.bytes;
 }
 
-void BatchEncoder::Run(const std::vector<EncodeJob>& jobs, const Sink& sink)
+void BatchEncoder::Run(const std::vector<EncodeJob>& jobs, const Sink& sink, const std::function<bool()>& stop)
 {
     std::vector<Result> results;
     size_t begin = 0;
@@ -83,8 +89,14 @@ void BatchEncoder::Run(const std::vector<EncodeJob>& jobs, const Sink& sink)
         std::atomic<size_t> next{begin};
         std::exception_ptr failure;
         std::mutex failureLock;
+        std::atomic<bool> stopped{false};
         auto work = [&](Worker& worker) {
             for (size_t job; (job = next.fetch_add(1)) < end;) {
+                if (stop && stop()) {
+                    stopped = true;
+                    next = end;
+                    break;
+                }
                 try {
                     Encode(worker, jobs[job], results[job - begin]);
                 } catch (...) {
@@ -104,10 +116,11 @@ void BatchEncoder::Run(const std::vector<EncodeJob>& jobs, const Sink& sink)
             for (std::thread& thread : running) thread.join();
         }
         if (failure) std::rethrow_exception(failure);
+        if (stopped) return;
 
         for (size_t job = begin; job < end; ++job) {
             const Result& result = results[job - begin];
-            sink(job, result.stored, result.originalSize);
+            sink(job, result.stored, result.originalSize, result.digest);
         }
         begin = end;
     }

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "writer/Checksum.h"
 #include "writer/FileSpec.h"
 
 namespace Tarn::VELL::Writer {
@@ -36,12 +37,13 @@ public:
     BatchEncoder& operator=(const BatchEncoder&) = delete;
 
     // Called on the calling thread, in job order: the job's index, its stored bytes (valid
-    // during the call only) and the size of its original bytes.
-    using Sink = std::function<void(size_t job, std::string_view stored, uint64_t originalSize)>;
+    // during the call only), the size and the MD5 of its original bytes.
+    using Sink = std::function<void(size_t job, std::string_view stored, uint64_t originalSize, const Md5Digest& digest)>;
 
     // Encodes every job. An exception from a job (an unreadable source, a codec failure)
-    // or from the sink is thrown here after the running batch has stopped.
-    void Run(const std::vector<EncodeJob>& jobs, const Sink& sink);
+    // or from the sink is thrown here after the running batch has stopped. When stop is
+    // given and returns true, no further job starts and Run returns early.
+    void Run(const std::vector<EncodeJob>& jobs, const Sink& sink, const std::function<bool()>& stop = {});
 
 private:
     struct Worker;

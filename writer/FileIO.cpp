@@ -9,6 +9,8 @@ namespace Tarn::VELL::Writer {
 
 namespace {
 
+FileFault gFault;
+
 [[noreturn]] void Fail(const char* what, const std::filesystem::path& path, int error)
 {
     throw IoError(std::string(what) + " \"" + path.string() + "\": " + std::strerror(error));
@@ -16,6 +18,12 @@ namespace {
 
 std::FILE* Open(const std::filesystem::path& path, const char* mode)
 {
+    if (gFault && mode[0] == 'r') {
+        if (const int error = gFault(FileOperation::OpenForReading, path, 0)) {
+            errno = error;
+            return nullptr;
+        }
+    }
 #ifdef _WIN32
     std::FILE* file = _wfopen(path.c_str(), mode[0] == 'r' ? L"rb" : L"wb");
 #else
@@ -26,19 +34,41 @@ std::FILE* Open(const std::filesystem::path& path, const char* mode)
 
 }  // namespace
 
+void SetFileFault(FileFault fault) { gFault = std::move(fault); }
+
+int InjectedFault(FileOperation operation, const std::filesystem::path& path, size_t bytes)
+{
+    return gFault ? gFault(operation, path, bytes) : 0;
+}
+
 std::string ReadWholeFile(const std::filesystem::path& path)
+{
+    std::string content;
+    ReadFileInPieces(path, [&](std::string_view piece) { content.append(piece); });
+    return content;
+}
+
+uint64_t ReadFileInPieces(const std::filesystem::path& path, const std::function<void(std::string_view)>& consume)
 {
     std::FILE* file = Open(path, "rb");
     if (file == nullptr) Fail("cannot open", path, errno);
-    std::string content;
-    char buffer[65536];
+    std::string buffer(1 << 20, '\0');
+    uint64_t size = 0;
     size_t count;
-    while ((count = std::fread(buffer, 1, sizeof buffer, file)) > 0) content.append(buffer, count);
+    try {
+        while ((count = std::fread(buffer.data(), 1, buffer.size(), file)) > 0) {
+            consume(std::string_view(buffer.data(), count));
+            size += count;
+        }
+    } catch (...) {
+        std::fclose(file);
+        throw;
+    }
     const bool failed = std::ferror(file) != 0;
     const int error = errno;
     std::fclose(file);
     if (failed) Fail("cannot read", path, error);
-    return content;
+    return size;
 }
 
 void CreateDirectories(const std::filesystem::path& path)
@@ -75,6 +105,9 @@ OutputFile::~OutputFile()
 
 void OutputFile::Append(std::string_view bytes)
 {
+    if (gFault && !bytes.empty()) {
+        if (const int error = gFault(FileOperation::Write, mPath, bytes.size())) Fail("cannot write", mPath, error);
+    }
     if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), mFile) != bytes.size())
         Fail("cannot write", mPath, errno);
     mSize += bytes.size();

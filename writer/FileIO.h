@@ -3,8 +3,10 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -20,6 +22,20 @@ public:
 
 // The whole content of a file.
 std::string ReadWholeFile(const std::filesystem::path& path);
+
+// Reads a file in pieces of at most 1 MiB, handing each to consume; returns its size.
+uint64_t ReadFileInPieces(const std::filesystem::path& path, const std::function<void(std::string_view)>& consume);
+
+// Fault injection for tests: every file the writer opens for reading, every piece it writes
+// and every move of a commit (writer/ReleaseCommit.h) passes through this function first
+// (bytes is 0 but for writes). A nonzero errno value fails that operation with that error,
+// as an unreadable source (EACCES), a full disk (ENOSPC) or a process killed before that
+// move would. An empty function removes the fault. Set it while no write is running.
+enum class FileOperation { OpenForReading, Write, Move };
+using FileFault = std::function<int(FileOperation operation, const std::filesystem::path& path, size_t bytes)>;
+void SetFileFault(FileFault fault);
+// The fault set for this operation: 0 when none.
+int InjectedFault(FileOperation operation, const std::filesystem::path& path, size_t bytes);
 
 // Replaces the file with the bytes, creating its parent directories.
 void WriteWholeFile(const std::filesystem::path& path, std::string_view bytes);

@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 
+#include "writer/Checksum.h"
+
 namespace Tarn::VELL::Writer {
 
 // Where a file's content lives.
@@ -27,7 +29,7 @@ struct FileSpec {
     std::optional<uint32_t> version;       // the file version; default: the release version
     std::optional<uint32_t> flags;         // replaces the flags word written to the manifest
     std::optional<uint32_t> manifestSize;  // replaces the size written to the manifest
-    std::array<uint8_t, 16> checksum{};    // written to the manifest unchanged
+    std::optional<Md5Digest> checksum;     // written to the manifest; default: the content's MD5
     // When not empty, the bytes are read from this file while the release is written, so a
     // large tree need not be held in memory; content is then ignored.
     std::filesystem::path sourceFile;

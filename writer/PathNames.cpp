@@ -46,4 +46,12 @@ void RequirePathComponent(const std::string& name, const char* what)
         throw std::invalid_argument(std::string(what) + " \"" + name + "\" must be a single path component: it " + problem);
 }
 
+void RequireProjectName(const std::string& name, const char* what)
+{
+    RequirePathComponent(name, what);
+    if (name.ends_with("VELL"))
+        throw std::invalid_argument(std::string(what) + " \"" + name +
+                                    "\" must not end in \"VELL\": readers would take its directory for the content root");
+}
+
 }  // namespace Tarn::VELL::Writer

@@ -19,4 +19,9 @@ std::string PathComponentProblem(const std::string& name);
 // when name cannot be a path component.
 void RequirePathComponent(const std::string& name, const char* what);
 
+// RequirePathComponent for a project or solution name, which also must not end in "VELL":
+// readers take the content root to end at the last "VELL/" of a release's path, and in
+// .../VELL/projects/xVELL/releases/... that is inside the project.
+void RequireProjectName(const std::string& name, const char* what);
+
 }  // namespace Tarn::VELL::Writer

@@ -1,10 +1,12 @@
 #include "writer/SolutionWriter.h"
 
 #include <stdexcept>
+#include <system_error>
 
 #include "writer/ArchivePath.h"
 #include "writer/FileIO.h"
 #include "writer/PathNames.h"
+#include "writer/ReleaseCommit.h"
 #include "writer/Version.h"
 
 namespace Tarn::VELL::Writer {
@@ -40,6 +42,7 @@ void Line(std::string& out, const std::string& text)
 SolutionRelease::SolutionRelease(std::string name, uint32_t version) : mName(std::move(name)), mVersion(version)
 {
     CheckComponent(mName, "solution name");
+    RequireProjectName(mName, "solution name");
 }
 
 bool SolutionRelease::HasProject(const std::string& name) const
@@ -52,6 +55,7 @@ bool SolutionRelease::HasProject(const std::string& name) const
 SolutionRelease& SolutionRelease::AddProject(std::string name, uint32_t version, uint32_t priority, uint32_t flags)
 {
     CheckComponent(name, "project name");  // it names the project's directory
+    RequireProjectName(name, "project name");
     if (HasProject(name)) throw std::invalid_argument("project \"" + name + "\" is already in the solution");
     mProjects.push_back({std::move(name), version, priority, flags});
     return *this;
@@ -134,18 +138,47 @@ std::string SolutionRelease::BuildConfigurationManifest() const
     return out;
 }
 
+SolutionRelease& SolutionRelease::SetReplaceExisting(bool replace)
+{
+    mReplaceExisting = replace;
+    return *this;
+}
+
 SolutionRelease::WriteResult SolutionRelease::Write(const fs::path& contentRoot) const
 {
     const std::string solutionManifest = BuildSolutionManifest();
     const std::string configurationManifest = BuildConfigurationManifest();
+    const fs::path solutionDirectory = contentRoot / "solutions" / mName;
+    const std::string versionText = FormatVersion(mVersion);
     WriteResult result;
-    result.releaseDirectory = contentRoot / "solutions" / mName / "releases" / FormatVersion(mVersion);
+    result.releaseDirectory = solutionDirectory / "releases" / versionText;
     result.deployDirectory = result.releaseDirectory / "deploy";
     result.solutionManifestPath = result.releaseDirectory / "solutionmanifest";
     result.configurationManifestPath = result.releaseDirectory / "configurationmanifest";
-    CreateDirectories(result.deployDirectory);
-    WriteWholeFile(result.solutionManifestPath, solutionManifest);
-    WriteWholeFile(result.configurationManifestPath, configurationManifest);
+
+    CreateDirectories(solutionDirectory / "releases");
+    RecoverInterruptedWrites(solutionDirectory);
+    std::error_code error;
+    if (!mReplaceExisting && fs::exists(result.releaseDirectory, error))
+        throw ReleaseExists("release " + versionText + " of solution \"" + mName + "\" exists already");
+    const fs::path staged = Staged(result.releaseDirectory);
+    try {
+        CreateDirectories(staged / "deploy");
+        WriteWholeFile(staged / "solutionmanifest", solutionManifest);
+        WriteWholeFile(staged / "configurationmanifest", configurationManifest);
+    } catch (...) {
+        RemoveQuietly(staged);
+        throw;
+    }
+    ReleaseCommit commit(solutionDirectory, versionText);
+    commit.Retire(result.releaseDirectory);
+    commit.Install(staged, result.releaseDirectory);
+    try {
+        commit.Run();
+    } catch (...) {
+        if (!commit.Started()) RemoveQuietly(staged);
+        throw;
+    }
     return result;
 }
 

@@ -73,7 +73,12 @@ public:
     std::string BuildSolutionManifest() const;
     std::string BuildConfigurationManifest() const;
 
-    // Writes both manifests and creates the deploy directory. Throws IoError on failure.
+    // Whether Write may replace an existing release of this version (default true); when
+    // false, Write throws ReleaseExists before anything is written.
+    SolutionRelease& SetReplaceExisting(bool replace);
+
+    // Writes both manifests and creates the deploy directory, all or nothing as a project
+    // release is written (writer/ReleaseCommit.h). Throws IoError on failure.
     WriteResult Write(const std::filesystem::path& contentRoot) const;
 
 private:
@@ -86,6 +91,7 @@ private:
     bool mConfigurationManifestSet = false;
     std::string mConfigurationName = "default";
     std::vector<std::string> mConfigurationProjects;
+    bool mReplaceExisting = true;
 };
 
 }  // namespace Tarn::VELL::Writer

@@ -1,4 +1,4 @@
-// Last error, error-number translation, system and C-runtime error texts, ASCII comparison.
+// Last error, error-number translation, system and C-runtime error texts.
 #include <cerrno>
 #include <cstring>
 #include <sys/stat.h>
@@ -54,42 +54,10 @@ constexpr const char* kCrtErrorTexts[] = {
     "Result too large", "Unknown error", "Resource deadlock avoided", "Unknown error", "Filename too long",
     "No locks available", "Function not implemented", "Directory not empty", "Illegal byte sequence",
 };
-
-inline int FoldAscii(int c) { return static_cast<unsigned>(c - 'A') < 26u ? c + ('a' - 'A') : c; }
 }  // namespace
 
 DWORD GetLastError() { return tLastError; }
 void SetLastError(DWORD error) { tLastError = error; }
-
-// Bytes that are equal need no folding; only where they differ is ASCII case looked at.
-int _stricmp(const char* a, const char* b)
-{
-    const auto* x = reinterpret_cast<const unsigned char*>(a);
-    const auto* y = reinterpret_cast<const unsigned char*>(b);
-    for (;; ++x, ++y) {
-        if (*x == *y) {
-            if (*x == 0) return 0;
-            continue;
-        }
-        const int cx = FoldAscii(*x), cy = FoldAscii(*y);
-        if (cx != cy) return cx - cy;
-    }
-}
-
-int _strnicmp(const char* a, const char* b, size_t count)
-{
-    const auto* x = reinterpret_cast<const unsigned char*>(a);
-    const auto* y = reinterpret_cast<const unsigned char*>(b);
-    for (; count > 0; --count, ++x, ++y) {
-        if (*x == *y) {
-            if (*x == 0) return 0;
-            continue;
-        }
-        const int cx = FoldAscii(*x), cy = FoldAscii(*y);
-        if (cx != cy) return cx - cy;
-    }
-    return 0;
-}
 
 int strerror_s(char* buffer, size_t size, int errorNumber)
 {

@@ -158,11 +158,10 @@ HANDLE CreateFileImpl(LPCSTR path, DWORD access, DWORD, void*, DWORD disposition
 }
 
 namespace {
-void FinishOverlapped(OVERLAPPED* overlapped, DWORD error, DWORD bytes)
-{
-    overlapped->Internal = error;
-    overlapped->InternalHigh = bytes;
-}
+// The record's status may be written on another thread (a read that completes later) while
+// GetOverlappedResult looks at it: it is read and written atomically, and the byte count is
+// written before it.
+ULONG_PTR LoadStatus(const OVERLAPPED* overlapped) { return __atomic_load_n(&overlapped->Internal, __ATOMIC_ACQUIRE); }
 }  // namespace
 
 BOOL ReadFileImpl(HANDLE handle, void* buffer, DWORD size, DWORD* bytesRead, OVERLAPPED* overlapped)
@@ -193,7 +192,7 @@ BOOL ReadFileImpl(HANDLE handle, void* buffer, DWORD size, DWORD* bytesRead, OVE
     // there succeeds with 0 bytes.
     if (error == kErrorSuccess && positioned && total == 0 && size > 0) error = kErrorHandleEof;
     if (error != kErrorSuccess && total > 0) error = kErrorSuccess;  // the bytes before a fault count
-    if (positioned) FinishOverlapped(overlapped, error, total);
+    if (positioned) CompleteOverlapped(overlapped, error, total);
     if (error != kErrorSuccess) {
         SetLastError(error);
         return FALSE;
@@ -209,16 +208,18 @@ BOOL GetOverlappedResultImpl(HANDLE, OVERLAPPED* overlapped, DWORD* bytes, BOOL 
         SetLastError(kErrorInvalidParameter);
         return FALSE;
     }
-    if (overlapped->Internal == STATUS_PENDING) {
+    ULONG_PTR status = LoadStatus(overlapped);
+    if (status == STATUS_PENDING) {
         if (!wait || overlapped->hEvent == nullptr) {
             SetLastError(kErrorIoIncomplete);
             return FALSE;
         }
         gCalls.WaitForSingleObject(overlapped->hEvent, INFINITE);
+        status = LoadStatus(overlapped);
     }
     if (bytes) *bytes = static_cast<DWORD>(overlapped->InternalHigh);
-    if (overlapped->Internal != 0) {
-        SetLastError(static_cast<DWORD>(overlapped->Internal));
+    if (status != 0) {
+        SetLastError(static_cast<DWORD>(status));
         return FALSE;
     }
     return TRUE;
@@ -327,4 +328,12 @@ DWORD GetModuleFileNameImpl(HMODULE module, LPSTR buffer, DWORD size)
 }
 
 }  // namespace Posix
+
+// This layer's records carry the Win32 error itself.
+void CompleteOverlapped(OVERLAPPED* overlapped, DWORD error, DWORD bytes)
+{
+    overlapped->InternalHigh = bytes;
+    __atomic_store_n(&overlapped->Internal, ULONG_PTR{error}, __ATOMIC_RELEASE);
+}
+
 }  // namespace Win32

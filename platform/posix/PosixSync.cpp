@@ -92,10 +92,9 @@ BOOL SetEventImpl(HANDLE handle)
 {
     auto* event = static_cast<EventObject*>(LookupObject(handle, ObjectKind::Event));
     if (event == nullptr) return FALSE;
-    {
-        std::lock_guard<std::mutex> guard(event->mutex);
-        event->signalled = true;
-    }
+    // Notified under the lock: a waiter woken by this may close the event as soon as it runs.
+    std::lock_guard<std::mutex> guard(event->mutex);
+    event->signalled = true;
     event->changed.notify_all();
     return TRUE;
 }
@@ -135,8 +134,8 @@ BOOL ReleaseSemaphoreImpl(HANDLE handle, LONG releaseCount, LONG* previousCount)
         }
         if (previousCount) *previousCount = semaphore->count;
         semaphore->count += releaseCount;
+        semaphore->changed.notify_all();  // under the lock, as SetEvent
     }
-    semaphore->changed.notify_all();
     return TRUE;
 }
 

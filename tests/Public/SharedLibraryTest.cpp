@@ -1,6 +1,10 @@
-// The shared library as a host meets it: loaded with dlopen, reached only through its thirteen
-// exports, its messages received by a log table of the host's own.
+// The shared library as a host meets it: loaded with dlopen (LoadLibraryA on Windows), reached
+// only through its thirteen exports, its messages received by a log table of the host's own.
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <dlfcn.h>
+#endif
 
 #include <algorithm>
 #include <atomic>
@@ -39,14 +43,26 @@ struct Library {
 
     explicit Library(const std::string& path)
     {
+#if defined(_WIN32)
+        HMODULE handle = LoadLibraryA(path.c_str());
+        if (handle == nullptr) {
+            ADD_FAILURE() << "LoadLibraryA failed with error " << GetLastError();
+            complete = false;
+            return;
+        }
+        // Through a plain function type: the exported addresses are of many types.
+        auto symbol = [handle](const char* name) { return reinterpret_cast<void (*)()>(GetProcAddress(handle, name)); };
+#else
         void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
         if (handle == nullptr) {
             ADD_FAILURE() << dlerror();
             complete = false;
             return;
         }
+        auto symbol = [handle](const char* name) { return dlsym(handle, name); };
+#endif
 #define VELL_BIND(name)                                                  \
-    name = reinterpret_cast<decltype(name)>(dlsym(handle, #name));       \
+    name = reinterpret_cast<decltype(name)>(symbol(#name));              \
     EXPECT_NE(name, nullptr) << #name " is not exported";                \
     complete = complete && name != nullptr;
         VELL_EXPORTS(VELL_BIND)
@@ -193,7 +209,7 @@ TEST_F(SharedLibrary, FailsOnASolutionWithAMissingProjectThenCreatesLazilyFromTh
 
     EXPECT_EQ(vell.VellInitialize(0, 0, 0, Layout().broken.c_str()), VELL_E_FAIL);
     // The error comes tagged with the category that the host's table gave the library.
-    const std::string ghost = Layout().root.string() + "/projects/ghost/releases/0.0.0.1";
+    const std::string ghost = Layout().root.generic_string() + "/projects/ghost/releases/0.0.0.1";
     EXPECT_TRUE(TarnTest::LoggedError(log, "Tarn::VELL::Reader::`anonymous-namespace'::CreateListing: Failure to load project "
                                            "manifest \"" + ghost + "/releasemanifest\"."));
     EXPECT_FALSE(vell.VellFileExists("DATA/readme.txt"));

@@ -38,7 +38,7 @@ std::string Populate(const TempDir& dir)
 {
     for (const char* file : {"a.olm", "c.olm", "z.olm", "notes.txt"}) dir.Write(file, "x");
     for (const char* directory : {"b.olm", "sub.olm"}) fs::create_directory(dir.Path() / directory);
-    return dir.Path().string();
+    return dir.Path().generic_string();
 }
 
 int gCounted = 0;  // calls of the hooked platform function

@@ -2,7 +2,7 @@
 """Reads the sample layout (vellpack sample OUT) as docs/formats.md describes it, and checks
 every file of every project release and both solution manifests against what vellpack sample
 was asked to write. Written from the document alone: usage check_formats.py OUT/VELL"""
-import lzma, os, struct, sys, zlib
+import hashlib, lzma, os, struct, sys, zlib
 
 root = sys.argv[1]
 failures = []
@@ -70,13 +70,13 @@ def read_manifest(path):
     check(at + 8 + B == len(b), f"{path}: string data ends the file")
     check(u32(b, at) == len(strings), f"{path}: string count")
     dirs = [struct.unpack_from("<5I", b, 20 + 20 * i) for i in range(D)]
-    files = [struct.unpack_from("<2I16x2I", b, 24 + 20 * D + E * i) for i in range(F)]
+    files = [struct.unpack_from("<2I16s2I", b, 24 + 20 * D + E * i) for i in range(F)]
     paths = {}
     def walk(d, prefix):
         name, fs, sc, ff, fc = dirs[d]
         for k in range(fc):
-            n, version, flags, size = files[ff + k]
-            paths[prefix + strings[n].decode()] = (flags, version, size)
+            n, version, checksum, flags, size = files[ff + k]
+            paths[prefix + strings[n].decode()] = (flags, version, size, checksum)
         for k in range(sc): walk(fs + k, prefix + strings[dirs[fs + k][0]].decode() + "/")
     walk(0, "")
     return fmt, strings[u32(b, 8)].decode(), u32(b, 12), paths
@@ -132,9 +132,10 @@ for project, release, fmt, expected in RELEASES:
     check((got_fmt, name, got_release) == (fmt, project, release), f"{manifest}: header")
     check(sorted(files) == sorted(p for p, *_ in expected), f"{manifest}: paths {sorted(files)}")
     for path, (flags, _), version, size in expected:
-        check(files.get(path) == (flags, version, size), f"{project} {version_text(release)} {path}: record {files.get(path)}")
+        check(files.get(path, ())[:3] == (flags, version, size), f"{project} {version_text(release)} {path}: record {files.get(path)}")
         data = content(project, release, path, flags, version)
         check(data == sample_content(project, version, path, size), f"{project} {version_text(release)} {path}: content")
+        check(files.get(path, (0, 0, 0, b""))[3] == hashlib.md5(data).digest(), f"{project} {version_text(release)} {path}: checksum")
         checked += 1
 
 # ---- text manifests -------------------------------------------------------------------------

@@ -22,6 +22,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace Win32;
+using Win32::SetLastError;  // not the system's own
 
 // Every storage kind and codec, across both projects and both file versions of the sample.
 const char* const kFiles[] = {

@@ -60,7 +60,7 @@ TEST_F(LoggerTest, ConsoleTargetsFilterByLevelAndTags)
         LogMessage(kSeverityWarn, 2, 0, "%s", "general warning");
         LogMessage(kSeverityWarn, 0, 0, "%s", "untagged warning");
     });
-    const std::string prefix = "vell_unit_tests\\(0x[0-9a-f]+\\): ";
+    const std::string prefix = "vell_unit_tests(\\.exe)?\\(0x[0-9a-f]+\\): ";
     std::regex lines(prefix + " ERROR\\| plain error\n" + prefix + "  WARN\\| untagged warning\n");
     EXPECT_TRUE(std::regex_match(err, lines)) << err;
     ASSERT_EQ(gDebuggerLines.size(), 2u);

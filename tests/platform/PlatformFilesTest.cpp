@@ -3,25 +3,35 @@
 
 using namespace PlatformTest;
 
-// Paths take '\' or '/' and ignore the case of ASCII letters only, from the root or from the
+// Paths take '\\' or '/' and ignore the case of ASCII letters, from the root or from the
 // current directory. What ReadWhole gives: the content, or "<error N>" from CreateFileA.
-TEST(PlatformPaths, NamesResolveIgnoringAsciiCaseOnly)
+TEST(PlatformPaths, NamesResolveIgnoringAsciiCase)
 {
     TempDir dir;
     dir.Write("Data/Sub/File.Bin", "bytes");
-    dir.Write("caf\xE9.txt", "latin");
-    dir.Write("\xC3\xA9t\xC3\xA9.txt", "utf8");
-    for (const char* name : {"exact/file.txt", "exact/FILE.TXT", "exact/File.txt"}) dir.Write(name, name);
     ScopedCurrentDirectory current(dir.Path());
     const std::pair<std::string, std::string> cases[] = {
         {Backslashed(dir / "Data/Sub/File.Bin"), "bytes"}, {dir / "Data\\Sub/File.Bin", "bytes"},
         {dir / "Data\\\\Sub\\File.Bin", "bytes"},        {Backslashed(dir / "data/sub/file.bin"), "bytes"},
         {dir / "dAtA\\sUb\\FiLe.BiN", "bytes"},         {"data\\sub\\file.bin", "bytes"},
         {"./DATA/Sub/File.bin", "bytes"},                 {"missing.txt", "<error 2>"},
-        {"data\\missing.txt", "<error 2>"},               {"nowhere\\missing.txt", "<error 3>"},
+        {"data\\missing.txt", "<error 2>"},               {"nowhere\\missing.txt", "<error 3>"}};
+    for (const auto& [path, expected] : cases) EXPECT_EQ(ReadWhole(path), expected) << path;
+}
+
+// The POSIX layer folds ASCII letters only (Windows folds the letters of its code page), and
+// where names differing in case exist together, which Windows does not allow, the exact one wins.
+TEST(PlatformPaths, PosixLayerFoldsAsciiOnlyAndPrefersTheExactName)
+{
+    TARN_SKIP_UNLESS_POSIX_LAYER();
+    TempDir dir;
+    dir.Write("caf\xE9.txt", "latin");
+    dir.Write("\xC3\xA9t\xC3\xA9.txt", "utf8");
+    for (const char* name : {"exact/file.txt", "exact/FILE.TXT", "exact/File.txt"}) dir.Write(name, name);
+    const std::pair<std::string, std::string> cases[] = {
         {dir / "CAF\xE9.TXT", "latin"},                   {dir / "caf\xC9.txt", "<error 2>"},
         {dir / "\xC3\xA9T\xC3\xA9.TXT", "utf8"},            {dir / "\xC3\x89t\xC3\x89.txt", "<error 2>"},
-        {dir / "exact/file.txt", "exact/file.txt"},       {dir / "exact/File.txt", "exact/File.txt"}};  // an exact name wins
+        {dir / "exact/file.txt", "exact/file.txt"},       {dir / "exact/File.txt", "exact/File.txt"}};
     for (const auto& [path, expected] : cases) EXPECT_EQ(ReadWhole(path), expected) << path;
 }
 
@@ -30,6 +40,7 @@ TEST(PlatformPaths, NamesResolveIgnoringAsciiCaseOnly)
 // taken is the one a directory search lists first.
 TEST(PlatformPaths, CaseVariantsResolveToTheOneASearchListsFirst)
 {
+    TARN_SKIP_UNLESS_POSIX_LAYER();
     const char* const variants[] = {"name", "Name", "NAME"};
     for (bool reverse : {false, true}) {
         TempDir dir;
@@ -54,6 +65,7 @@ TEST(PlatformFiles, OpenAndAttributesTellWhatAPathNames)
     // The error of CreateFileA (kAny: any), and the directory and read-only bits of the
     // attributes, or INVALID_FILE_ATTRIBUTES with the open's error as the last error.
     using namespace Win32;
+    using Win32::SetLastError, Win32::GetLastError, Win32::GetFileAttributesA;  // not the system's own
     const std::tuple<std::string, DWORD, DWORD> cases[] = {
         {dir / "SUB\\FILE.txt", 0, 0},                           {dir / "SUB\\READONLY.BIN", 0, FILE_ATTRIBUTE_READONLY},
         {dir / "Sub", kErrorAccessDenied, kDir},                 {dir / "SUB\\", kErrorAccessDenied, kDir},  // not to be opened
@@ -70,7 +82,10 @@ TEST(PlatformFiles, OpenAndAttributesTellWhatAPathNames)
         SetLastError(0);
         const DWORD attributes = GetFileAttributesA(path.c_str());
         EXPECT_EQ(attributes == kInvalid ? kInvalid : attributes & (kDir | FILE_ATTRIBUTE_READONLY), expectedAttributes) << path;
-        EXPECT_EQ(GetLastError(), attributes == kInvalid ? openError : 0) << path;
+        // (Windows words the failures of a path that ends in a separator differently for each call.)
+        if (expectedError != kAny) {
+            EXPECT_EQ(GetLastError(), attributes == kInvalid ? openError : 0) << path;
+        }
     }
     fs::permissions(readOnly, fs::perms::none);
     if (!CanStillWrite(readOnly)) {  // else this process reads whatever the permissions

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/Win32.h"
+#include "support/Platform.h"
 #include "support/TempDir.h"
 
 namespace PlatformTest {
@@ -65,17 +66,29 @@ inline Win32::OVERLAPPED At(std::uint64_t offset, Win32::HANDLE event = nullptr)
     return overlapped;
 }
 
+// One overlapped read as the library makes it: started, and when the system answers that it
+// is pending, waited for on the record's event and finished with GetOverlappedResult.
+inline Win32::BOOL ReadAndWait(Win32::HANDLE file, void* buffer, Win32::DWORD size, Win32::DWORD* bytes, Win32::OVERLAPPED* overlapped)
+{
+    Win32::BOOL ok = Win32::ReadFile(file, buffer, size, bytes, overlapped);
+    if (!ok && Win32::GetLastError() == Win32::kErrorIoPending && overlapped->hEvent != nullptr &&
+        Win32::WaitForSingleObject(overlapped->hEvent, Win32::INFINITE) == Win32::WAIT_OBJECT_0)
+        ok = Win32::GetOverlappedResult(file, overlapped, bytes, Win32::FALSE);
+    return ok;
+}
+
 // The whole file read through CreateFileA and overlapped ReadFile, or "<error N>".
 inline std::string ReadWhole(const std::string& path)
 {
     ScopedHandle file(OpenForReading(path));
     if (file.get() == Win32::INVALID_HANDLE_VALUE) return "<error " + std::to_string(Win32::GetLastError()) + ">";
+    ScopedHandle event(Win32::CreateEventA(nullptr, Win32::TRUE, Win32::FALSE, nullptr));
     std::string content;
     char buffer[4096];
     Win32::DWORD bytes = 0;
     Win32::SetLastError(0);
-    for (Win32::OVERLAPPED at = At(0); Win32::ReadFile(file.get(), buffer, sizeof(buffer), &bytes, &at) && bytes > 0;
-         at = At(content.size()))
+    for (Win32::OVERLAPPED at = At(0, event.get()); ReadAndWait(file.get(), buffer, sizeof(buffer), &bytes, &at) && bytes > 0;
+         at = At(content.size(), event.get()))
         content.append(buffer, bytes);
     EXPECT_EQ(Win32::GetLastError(), Win32::kErrorHandleEof) << path;
     return content;

@@ -1,6 +1,7 @@
 // The archive managers: which indexes they delete or keep, the archive a path is found in,
 // and the per-project, per-version cache.
 #include <cerrno>
+#include <cstring>
 
 #include "reader/ArchiveManager.h"
 #include "writer/ArchiveIndex.h"
@@ -74,7 +75,7 @@ TEST(ArchiveManager, DeletesIndexWithUnusableContentButKeepsDataFile)
         const std::string bad = WriteArchive(root, dir, "bad.olm", index);
         ArchiveManager archives;
         LogCapture log;
-        ArchiveVersionManager* manager = archives.GetVersionManager(root.Path().c_str(), "Game", 1);
+        ArchiveVersionManager* manager = archives.GetVersionManager(root.Path().string().c_str(), "Game", 1);
         ASSERT_NE(manager, nullptr) << log.Dump();
         EXPECT_EQ(manager->Archives().size(), kind == Kept ? 2u : 1u);
         EXPECT_EQ(Find(*manager, "X"), (Found{true, dir + "/good.olm.dat", 0, 4}));
@@ -108,17 +109,50 @@ TEST(ArchiveManager, KeepsAnIndexThatCannotBeRead)
             }
             CountDeletes();
             LogCapture log;
-            EXPECT_EQ(archives.GetVersionManager(root.Path().c_str(), "Game", 1), nullptr);
+            EXPECT_EQ(archives.GetVersionManager(root.Path().string().c_str(), "Game", 1), nullptr);
             EXPECT_TRUE(log.InOrder({"Tarn::VELL::Reader::ArchiveFile::Read: Failed to read our archive directory",
                                      kLoad + "Zero sized archive " + path + " will be deleted and ignored"}))
                 << log.Dump();
             EXPECT_EQ(gDeletes, 0);
         }
         // Once the fault has passed, the same archive serves.
-        ArchiveVersionManager* manager = archives.GetVersionManager(root.Path().c_str(), "Game", 1);
+        ArchiveVersionManager* manager = archives.GetVersionManager(root.Path().string().c_str(), "Game", 1);
         ASSERT_NE(manager, nullptr);
         EXPECT_EQ(Find(*manager, "x"), (Found{true, path + ".dat", 0, 4}));
     }
+}
+
+// Windows matches "*.olm" against short names too, and so lists "notes.olmx" (NOTES~1.OLM):
+// that file is no index, and is neither read nor deleted.
+TEST(ArchiveManager, LeavesAFileThatAShortNameMatchAlone)
+{
+    TempDir root;
+    const std::string dir = ArchiveDir(root);
+    WriteArchive(root, dir, "good.olm", Index({{"x", 0, 4}}));
+    const std::string other = root.Write(dir + "/notes.olmx", "not an index");
+    TarnTest::ScopedCalls calls;
+    CountDeletes();
+    // The POSIX layer matches long names only: here it lists the file last, as Windows may.
+    static bool listed;
+    listed = false;
+    Win32::gCalls.FindNextFileA = [](Win32::HANDLE search, Win32::WIN32_FIND_DATAA* data) -> Win32::BOOL {
+        if (Win32::DefaultCalls().FindNextFileA(search, data)) return Win32::TRUE;
+        if (listed || Win32::GetLastError() != Win32::kErrorNoMoreFiles) return Win32::FALSE;
+        listed = true;
+        *data = {};
+        std::strcpy(data->cFileName, "notes.olmx");
+        data->dwFileAttributes = Win32::FILE_ATTRIBUTE_ARCHIVE;
+        return Win32::TRUE;
+    };
+    ArchiveManager archives;
+    LogCapture log;
+    ArchiveVersionManager* manager = archives.GetVersionManager(root.Path().string().c_str(), "Game", 1);
+    ASSERT_NE(manager, nullptr) << log.Dump();
+    EXPECT_TRUE(listed);
+    EXPECT_EQ(manager->Archives().size(), 1u);
+    EXPECT_TRUE(log.Texts(1).empty()) << log.Dump();
+    EXPECT_EQ(gDeletes, 0);
+    EXPECT_EQ(TempDir::Read(other), "not an index");
 }
 
 TEST(ArchiveVersionManager, FindGivesTheFirstArchiveInDirectoryOrderAndRefusesEmptyPaths)
@@ -129,7 +163,7 @@ TEST(ArchiveVersionManager, FindGivesTheFirstArchiveInDirectoryOrderAndRefusesEm
     WriteArchive(root, dir, "_a.olm", Index({{"x", 1, 1}, {"y", 1, 1}, {"DATA/z.txt", 1, 1}}));
     WriteArchive(root, dir, "b.olm", Index({{"x", 2, 2}, {"y", 2, 2}}));
     WriteArchive(root, dir, "A.olm", Index({{"x", 3, 3}}));
-    auto manager = ArchiveVersionManager::Create(dir, root.Path().c_str());
+    auto manager = ArchiveVersionManager::Create(dir, root.Path().string().c_str());
     ASSERT_NE(manager, nullptr);
     EXPECT_EQ(manager->Archives().size(), 3u);
     LogCapture log;
@@ -147,8 +181,8 @@ TEST(ArchiveVersionManager, FindGivesTheFirstArchiveInDirectoryOrderAndRefusesEm
     TarnTest::ScopedCalls calls;
     CountDeletes();
     log.Clear();
-    EXPECT_EQ(ArchiveVersionManager::LoadArchiveFile("", root.Path().c_str()), nullptr);
-    EXPECT_EQ(ArchiveVersionManager::LoadArchiveFile(nullptr, root.Path().c_str()), nullptr);
+    EXPECT_EQ(ArchiveVersionManager::LoadArchiveFile("", root.Path().string().c_str()), nullptr);
+    EXPECT_EQ(ArchiveVersionManager::LoadArchiveFile(nullptr, root.Path().string().c_str()), nullptr);
     EXPECT_EQ(log.Texts(1), (Texts{kLoad + "Empty file name", kLoad + "Empty file name"}));
     EXPECT_EQ(gDeletes, 0);
 }
@@ -163,19 +197,19 @@ TEST(ArchiveManager, ReportsADirectoryWithoutArchivesOnEveryRequestAndRemembersN
     fs::create_directories(dir + "/x.olm");  // a subdirectory named like an index is no index
     ArchiveManager archives;
     LogCapture log;
-    EXPECT_EQ(archives.GetVersionManager(root.Path().c_str(), "Game", 0x01020304), nullptr);
-    EXPECT_EQ(archives.GetVersionManager(root.Path().c_str(), "Game", 0x01020304), nullptr);
+    EXPECT_EQ(archives.GetVersionManager(root.Path().string().c_str(), "Game", 0x01020304), nullptr);
+    EXPECT_EQ(archives.GetVersionManager(root.Path().string().c_str(), "Game", 0x01020304), nullptr);
     EXPECT_EQ(log.Texts(1), (Texts{none, failed, none, failed}));
 
     // An index without entries is deleted, and leaves the directory as empty as before.
     const std::string empty = WriteArchive(root, dir, "empty.olm", Index({}));
     log.Clear();
-    EXPECT_EQ(archives.GetVersionManager(root.Path().c_str(), "Game", 0x01020304), nullptr);
+    EXPECT_EQ(archives.GetVersionManager(root.Path().string().c_str(), "Game", 0x01020304), nullptr);
     EXPECT_EQ(log.Texts(1), (Texts{kLoad + "Zero sized archive " + empty + " will be deleted and ignored", none, failed}));
     EXPECT_TRUE(!fs::exists(empty) && fs::exists(empty + ".dat"));
 
     WriteArchive(root, dir, "late.olm", Index({{"x", 0, 1}}));
-    ArchiveVersionManager* manager = archives.GetVersionManager(root.Path().c_str(), "Game", 0x01020304);
+    ArchiveVersionManager* manager = archives.GetVersionManager(root.Path().string().c_str(), "Game", 0x01020304);
     ASSERT_NE(manager, nullptr);
     EXPECT_EQ(manager->Directory(), dir);
     EXPECT_EQ(manager->Archives().size(), 1u);

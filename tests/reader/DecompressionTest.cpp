@@ -10,6 +10,7 @@
 #include "reader/UncompressedBlocks.h"
 
 #include "ReaderTestSupport.h"
+#include "support/Platform.h"
 
 using namespace Tarn::VELL::Reader;
 using namespace ReaderTest;
@@ -202,8 +203,8 @@ TEST(DecompressZlib, AFailedChunkReadIsReportedTwice)
     EXPECT_FALSE(Decode(kCompressionZlib, stream, 1000, 7));
     const std::vector<std::string> texts = log.Texts();
     ASSERT_GE(texts.size(), 2u) << log.Dump();
-    EXPECT_EQ(texts[0], "Tarn::VELL::Reader::SyncRead: AsyncRead or SyncToken::Wait failed with error \"The system cannot read "
-                        "from the specified device.\r\n\" (-2147024866).");
+    EXPECT_EQ(texts[0], "Tarn::VELL::Reader::SyncRead: AsyncRead or SyncToken::Wait failed with error \"" +
+                            TarnTest::SystemText(0x8007001Eu) + "\" (-2147024866).");
     EXPECT_EQ(texts[1].substr(0, std::strlen(kZlibName) + 31), std::string(kZlibName) + ": SyncRead failed: AsyncFile=0x");
     EXPECT_NE(texts[1].find(", offset=7, toRead=" + std::to_string(stream.size()) + "."), std::string::npos);
 }

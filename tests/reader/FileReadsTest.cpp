@@ -4,6 +4,7 @@
 #include "reader/FileReads.h"
 
 #include "ReaderTestSupport.h"
+#include "support/Platform.h"
 
 using namespace Tarn;
 using namespace Tarn::VELL::Reader;
@@ -47,7 +48,7 @@ TEST(FileReads, ReadsWholeFilesAndBlocksAndRefusesWhatHasNoSizeOrComesUpShort)
     Win32::gCalls.fread = [](void* b, size_t s, size_t n, std::FILE* f) { return std::fread(b, s, n > 0 ? n - 1 : 0, f); };
     log.Clear();
     EXPECT_EQ(ReadFileIntoBuffer(file.c_str(), data), kFail);
-    EXPECT_TRUE(log.InOrder({"Tarn::VELL::Reader::ReadFileBlockIntoBuffer: No error",
+    EXPECT_TRUE(log.InOrder({"Tarn::VELL::Reader::ReadFileBlockIntoBuffer: " + TarnTest::CrtText(0),
                              "Tarn::VELL::Reader::ReadFileBlockIntoBuffer: fread failed",
                              "Tarn::VELL::Reader::ReadFileIntoBuffer: Failed to read \"" + file + "\"."}))
         << log.Dump();

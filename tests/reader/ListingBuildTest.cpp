@@ -137,7 +137,7 @@ TEST(ListingBuckets, KeepSevenOfEveryEightEntriesAndFindTheRootByTheEmptyPath)
     // A release without even a root directory has no bucket and finds nothing.
     TempDir dir;
     auto listing = ListingFrom(dir.Write("releasemanifest", W::BuildRawManifest(W::kManifestFormatV2, 0, 1, {}, {}, {"P"})),
-                               (dir.Path() / "VELL").string());
+                               (dir.Path() / "VELL").generic_string());
     ASSERT_NE(listing, nullptr);
     EXPECT_EQ(listing->BucketCount(), 0u);
     EXPECT_EQ(listing->Root(), nullptr);
@@ -162,17 +162,17 @@ TEST(ListingBinding, ReportsEachMissingPieceOnceInBreadthFirstOrder)
     fs::remove(project / "managedfiles/0.0.0.3/b_managed.txt");
     fs::create_directory(project / "managedfiles/0.0.0.3/b_managed.txt");
     fs::remove_all(project / "filearchives/0.0.0.9");
-    const std::string lostData = (project / "filearchives/0.0.0.8/data_0.0.0.3_000.olm.dat").string();
+    const std::string lostData = (project / "filearchives/0.0.0.8/data_0.0.0.3_000.olm.dat").generic_string();
     ASSERT_TRUE(fs::remove(lostData));
 
     ProjectListing& listing = content.Build();
     const std::vector<std::string> expected = {
-        kBindName + "Missing naked file: " + (deploy / "a_naked.txt").string(),
-        kBindName + "Missing managed file: " + (project / "managedfiles/0.0.0.3/b_managed.txt").string(),
-        kBindName + "Missing naked file: " + (deploy / "c_gone.bin").string(),
+        kBindName + "Missing naked file: " + (deploy / "a_naked.txt").generic_string(),
+        kBindName + "Missing managed file: " + (project / "managedfiles/0.0.0.3/b_managed.txt").generic_string(),
+        kBindName + "Missing naked file: " + (deploy / "c_gone.bin").generic_string(),
         kBindName + "Missing archive files for version 0.0.0.9: affects: A/gone.bin",
         kBindName + "Archives for version 0.0.0.3 are missing an entry for: A/noentry.bin",
-        kBindName + "Missing naked file: " + (deploy / "Z/late.txt").string(),
+        kBindName + "Missing naked file: " + (deploy / "Z/late.txt").generic_string(),
         kBindName + "Missing archive file: " + lostData + ": affects: A/B/lost.bin",
     };
     for (const std::string& text : expected) {
@@ -204,7 +204,7 @@ TEST(ListingBinding, OpensEachDataFileOnceAndSharesItsHandle)
                         .Add(Item("three.txt", "third", Storage::Archived, Compression::Stored, 2))
                         .Add(Item("four.txt", "fourth", Storage::Archived, Compression::Lzma, 2)));
     ASSERT_EQ(content.written.archives.size(), 2u);
-    const std::string kept = content.written.archives[0].dataPath.string(), missing = content.written.archives[1].dataPath.string();
+    const std::string kept = content.written.archives[0].dataPath.generic_string(), missing = content.written.archives[1].dataPath.generic_string();
     ASSERT_TRUE(fs::remove(missing));
 
     CountCalls();
@@ -236,7 +236,7 @@ TEST(ListingBuild, KeepsUnreachedEntriesOutOfSightWithoutStorage)
     const std::string manifestPath = dir.Write("VELL/projects/P/releases/0.0.0.1/releasemanifest", manifest);
     dir.Write("VELL/projects/P/releases/0.0.0.1/deploy/a.txt", "abc");
 
-    auto listing = ListingFrom(manifestPath, (dir.Path() / "VELL").string());
+    auto listing = ListingFrom(manifestPath, (dir.Path() / "VELL").generic_string());
     ASSERT_NE(listing, nullptr);
     EXPECT_TRUE(log.Texts(VELL_LOG_WARN).empty()) << log.Dump();
     const ProjectListing::DirectoryRecord* orphan = listing->Directory(1);
@@ -270,7 +270,8 @@ TEST(ListingBuild, GivesTheSameListingForBothRecordLayouts)
 {
     ProjectRelease release = W::SampleClientRelease();
     FileSpec summed = Item("DATA/summed.bin", "checksummed", Storage::Archived, Compression::Lzma);
-    for (std::uint8_t i = 0; i < 16; ++i) summed.checksum[i] = static_cast<std::uint8_t>(0xF0 + i);
+    summed.checksum.emplace();
+    for (std::uint8_t i = 0; i < 16; ++i) (*summed.checksum)[i] = static_cast<std::uint8_t>(0xF0 + i);
     release.Add(summed);
     Content current(release.SetFormatVersion(W::kManifestFormatV2)), previous(release.SetFormatVersion(W::kManifestFormatV1));
     ProjectListing &v2 = current.Build(), &v1 = previous.Build();

@@ -96,7 +96,7 @@ struct Content {
     explicit Content(const ProjectRelease& release) : written(release.Write(root)) {}
     ProjectListing& Build()
     {
-        if (!(listing = ListingFrom(written.manifestPath, root.string()))) throw std::runtime_error("no listing");
+        if (!(listing = ListingFrom(written.manifestPath, root.generic_string()))) throw std::runtime_error("no listing");
         return *listing;
     }
     const FileRecord* File(const char* path) const { return FileAt(*listing, path); }

@@ -64,7 +64,7 @@ Names Tables(const R::ReleaseManifest& m)
 TEST(ReleaseManifest, BothRecordLayoutsOfOneTreeGiveTheSameTables)
 {
     FileSpec sound = Item("DATA/Sounds/boom.wav", "wave", Storage::Managed, Compression::Stored, 0x00010001);
-    sound.checksum = {0xA5, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 0x5A};
+    sound.checksum = Tarn::VELL::Writer::Md5Digest{0xA5, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 0x5A};
     ProjectRelease release("Game", 0x00010203);
     release.Add(sound)
         .Add("DATA/Characters/hero.dds", "texture", Storage::Archived, Compression::Lzma)
@@ -84,8 +84,8 @@ TEST(ReleaseManifest, BothRecordLayoutsOfOneTreeGiveTheSameTables)
     EXPECT_EQ(b->ReleaseVersion(), 0x00010203u);
     EXPECT_EQ(Tables(*a), Tables(*b));
     EXPECT_EQ(Tables(*b), (Names{" 1+1 0+1", "DATA 2+2 1+0", "Characters 4+0 1+2", "Sounds 4+0 3+1",
-                                 "readme.txt v00010203 flags00 size5 sum00..00", "hero.dds v00010203 flags32 size7 sum00..00",
-                                 "Villain.dds v00010203 flags02 size9 sum00..00", "boom.wav v00010001 flags01 size4 suma5..5a"}));
+                                 "readme.txt v00010203 flags00 size5 sum5d..92", "hero.dds v00010203 flags32 size7 sum6d..1a",
+                                 "Villain.dds v00010203 flags02 size9 sumff..b4", "boom.wav v00010001 flags01 size4 suma5..5a"}));
     EXPECT_TRUE(TarnTest::Logged(log, 0, LogCapture::kInfoTags, kLoad + "(\"" + old + "\")"));
     EXPECT_TRUE(log.Texts(1).empty()) << log.Dump();
 }

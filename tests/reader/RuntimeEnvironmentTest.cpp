@@ -92,7 +92,7 @@ TEST(RuntimeEnvironment, TakesTheContentRootAtTheLastUpperCaseVell)
 
     // A lower-case vell is no root: the whole directory is, and nothing lies below it.
     TempDir dir;
-    const std::string lower = (dir.Path() / "vell/projects/client/releases/0.0.0.1/deploy").string();
+    const std::string lower = (dir.Path() / "vell/projects/client/releases/0.0.0.1/deploy").generic_string();
     ProjectRelease("client", 1).Add("a.txt", "a", Storage::Naked).Write(dir.Path() / "vell");
     LogCapture log;
     auto environment = RuntimeEnvironment::Create(lower.c_str());
@@ -108,7 +108,7 @@ TEST(RuntimeEnvironment, RefusesDirectoriesThatDoNotFitButNotOneThatNormalisesTo
 {
     // tmp/VELL/projects/client/releases/0.0.0.118 with an archived and a naked file.
     const TempDir dir;
-    const std::string root = (dir.Path() / "VELL").string(), deploy = root + "/projects/client/releases/0.0.0.118/deploy";
+    const std::string root = (dir.Path() / "VELL").generic_string(), deploy = root + "/projects/client/releases/0.0.0.118/deploy";
     ProjectRelease("client", 0x76)
         .Add("DATA/x.dds", std::string(3000, 'x'), Storage::Archived, Compression::Zlib)
         .Add("DATA/Sub/y.txt", "why", Storage::Naked)
@@ -133,9 +133,10 @@ TEST(RuntimeEnvironment, RefusesDirectoriesThatDoNotFitButNotOneThatNormalisesTo
                       kCreate + "VELL runtime environment creation failed because it was unable to collect the projects.",
                   }));
     }
-    // Every separator but the first written forty times over, and backslashes: far beyond 260
-    // characters as given, the same short directory once normalised.
-    const std::string padded = "\\" + Replace(deploy.substr(1), '/', std::string(40, '/') + "\\");
+    // Every separator but the first (after a drive letter on Windows) written forty times over,
+    // and backslashes: far beyond 260 characters as given, the same short directory once normalised.
+    const std::size_t first = deploy.find('/');
+    const std::string padded = deploy.substr(0, first) + "\\" + Replace(deploy.substr(first + 1), '/', std::string(40, '/') + "\\");
     ASSERT_GT(padded.size(), 300u) << padded;
     LogCapture log;
     auto environment = RuntimeEnvironment::Create(padded.c_str());

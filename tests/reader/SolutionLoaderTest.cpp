@@ -26,7 +26,7 @@ const std::string kCreateFailed =
 struct Layout {
     TempDir dir;
     std::filesystem::path root = dir.Path() / "VELL";
-    std::string release = root.string() + "/solutions/main/releases/0.0.0.9";
+    std::string release = root.generic_string() + "/solutions/main/releases/0.0.0.9";
     std::string deploy = release + "/deploy";
 
     // Release 0.0.0.1 of a project holding DATA/shared.txt and DATA/<name>.txt.
@@ -69,7 +69,7 @@ TEST(SolutionLoading, LoadsConfiguredProjectsHighestPriorityFirstAtTheSolutionsR
     EXPECT_EQ(environment->Type(), ProjectType::Solution);
     EXPECT_EQ(environment->Name(), "main");
     EXPECT_EQ(environment->Version(), 9u);
-    EXPECT_EQ(environment->Root(), layout.root.string());
+    EXPECT_EQ(environment->Root(), layout.root.generic_string());
     EXPECT_EQ(environment->DeployDirectory(), layout.deploy);
     EXPECT_EQ(ListingNames(*environment), (std::vector<std::string>{"Beta", "Alpha", "Gamma"}));
 
@@ -148,7 +148,7 @@ TEST(SolutionLoading, ProjectWithoutReleaseManifestFailsTheWholeSolutionAndRelea
     CountCalls();
     LogCapture log;
     EXPECT_EQ(RuntimeEnvironment::Create(layout.deploy.c_str()), nullptr);
-    const std::string beta = layout.root.string() + "/projects/Beta/releases/0.0.0.1";
+    const std::string beta = layout.root.generic_string() + "/projects/Beta/releases/0.0.0.1";
     EXPECT_TRUE(log.InOrder({
         kListing + "Failure to load project manifest \"" + beta + "/releasemanifest\".",
         kLoad + "VELL runtime environment load solution failed to create project listing: projectPath=\"" + beta + "\".",

@@ -7,6 +7,7 @@
 #include "reader/SolutionManifest.h"
 
 #include "ReaderTestSupport.h"
+#include "support/Platform.h"
 
 using namespace Tarn;
 using namespace Tarn::VELL::Reader;
@@ -83,7 +84,7 @@ TEST(FieldReaders, NumbersConvertLikeStrtoulInBaseZeroAndVersionsAsPackedFourPar
     Win32::SetLastError(0);
     log.Clear();
     EXPECT_EQ(ReadDWORD(in.get(), value), kFail);
-    EXPECT_TRUE(TarnTest::Logged(log, VELL_LOG_OKAY, LogCapture::kInfoTags, "Tarn::VELL::Reader::ReadDWORD: No error"));
+    EXPECT_TRUE(TarnTest::Logged(log, VELL_LOG_OKAY, LogCapture::kInfoTags, "Tarn::VELL::Reader::ReadDWORD: " + TarnTest::CrtText(0)));
     EXPECT_TRUE(LoggedError(log, noNumber));
 
     // With a stale error code the read itself is reported as failed.

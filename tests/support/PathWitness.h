@@ -76,9 +76,17 @@ public:
         return Shared().calls;
     }
     // The calls whose path lies inside none of the roots given (a root and, say, its
-    // canonical form), one "call(path)" each.
-    std::vector<std::string> Outside(const std::vector<std::string>& roots) const
+    // canonical form), one "call(path)" each. On Windows a root is also taken with
+    // forward slashes for backslashes, as the library spells the paths it builds.
+    std::vector<std::string> Outside(std::vector<std::string> roots) const
     {
+#if defined(_WIN32)
+        for (std::size_t i = 0, n = roots.size(); i < n; ++i) {
+            std::string slashed = roots[i];
+            for (char& c : slashed) c = c == '\\' ? '/' : c;
+            roots.push_back(slashed);
+        }
+#endif
         std::vector<std::string> outside;
         for (const Call& c : Calls()) {
             bool inside = false;

@@ -46,7 +46,7 @@ TEST_F(VellTool, ListsDirectoriesFirstWithKindsAndSizes)
               "d            0  Sounds\n"
               "-         2000  readme.txt\n"
               "-         1500  shared.txt\n");
-    EXPECT_EQ(Vell(mClient, "ls 'DATA/*.txt'").out, "readme.txt\nshared.txt\n");
+    EXPECT_EQ(Vell(mClient, "ls " + Quote("DATA/*.txt")).out, "readme.txt\nshared.txt\n");
     EXPECT_EQ(Vell(mClient, "ls -R config/").out, "Config:\ndefaults.ini\nsettings.ini\n");
     EXPECT_EQ(Vell(mClient, "ls -l data/README.TXT").out, "-         2000  readme.txt\n");
     r = Vell(mClient, "ls DATA/Empty");
@@ -75,11 +75,11 @@ TEST_F(VellTool, NoMatchAndWrongKindAreErrorsOfOneLine)
         std::string arguments;
         std::string message;
     } cases[] = {
-        {"ls 'DATA/*.xyz'", "vell ls: nothing in this release matches \"DATA/*.xyz\"\n"},
+        {"ls " + Quote("DATA/*.xyz"), "vell ls: nothing in this release matches \"DATA/*.xyz\"\n"},
         {"ls Nowhere", "vell ls: \"Nowhere\" is not in this release\n"},
-        {"ls 'Nowhere/*'", "vell ls: there is no directory \"Nowhere\" in this release\n"},
+        {"ls " + Quote("Nowhere/*"), "vell ls: there is no directory \"Nowhere\" in this release\n"},
         {"extract . " + Quote(out), "vell extract: nothing in this release matches \".\"\n"},
-        {"extract 'DATA/*.xyz' " + Quote(out), "vell extract: nothing in this release matches \"DATA/*.xyz\"\n"},
+        {"extract " + Quote("DATA/*.xyz") + " " + Quote(out), "vell extract: nothing in this release matches \"DATA/*.xyz\"\n"},
         {"tree Docs/nothing", "vell tree: \"Docs/nothing\" is not in this release\n"},
         {"tree DATA/readme.txt", "vell tree: \"DATA/readme.txt\" is a file, not a directory\n"},
         {"cat DATA", "vell cat: \"DATA\" is a directory\n"},
@@ -125,7 +125,7 @@ TEST_F(VellTool, MissingContentIsSummedUpInOneLine)
     Result r = Vell(written.deployDirectory.string(), "cat a.txt");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "vell: the library reported 2 problem(s) while loading the release; the first: Missing naked file: " +
-                         (written.deployDirectory / "a.txt").string() +
+                         (written.deployDirectory / "a.txt").generic_string() +
                          "\nvell cat: cannot read \"a.txt\": its content was missing when the release was loaded\n"
                          "vell: run with -v to see the library's full diagnostics\n");
     EXPECT_EQ(Vell(written.deployDirectory.string(), "cat c.txt").out, "c");
@@ -143,24 +143,30 @@ TEST_F(VellTool, StatTellsKindSizeAndStorage)
                           0),
               0u)
         << r.out;
-    EXPECT_TRUE(Has(r.out, "filearchives/0.0.0.2/data_0.0.0.2_000.olm.dat\n  checksum  none in the manifest\n")) << r.out;
+    // vellpack writes each file's MD5 into the manifest; stat shows it.
+    const std::string music = Vell(mClient, "cat DATA/Sounds/music.ogg").out;
+    EXPECT_TRUE(Has(r.out, "filearchives/0.0.0.2/data_0.0.0.2_000.olm.dat\n  checksum  " + HexDigest(Md5Of(music)) + "\n"))
+        << r.out;
     EXPECT_EQ(Vell(mClient, "stat DATA/Empty").out, "DATA/Empty: directory\n");
 
     // The solution serves readme.txt from patch, stored under patch's release.
     r = Vell(mGame, "stat --json DATA/readme.txt Config/defaults.ini launcher.cfg DATA");
     EXPECT_EQ(r.status, 0) << r.err;
-    const std::string root = (mDir.Path() / "sample/VELL/projects").string();
+    const std::string root = (mDir.Path() / "sample/VELL/projects").generic_string();  // the library's spelling
+    const auto sumOf = [this](const char* path) { return "\"" + HexDigest(Md5Of(Vell(mGame, std::string("cat ") + path).out)) + "\""; };
     EXPECT_EQ(r.out,
               "{\"path\":\"DATA/readme.txt\",\"kind\":\"file\",\"size\":1800,\"project\":\"patch\",\"release\":\"0.0.0.1\","
               "\"storage\":\"archived\",\"codec\":\"zlib\",\"version\":\"0.0.0.1\",\"file\":\"" +
                   root + "/patch/filearchives/0.0.0.1/data_0.0.0.1_000.olm.dat\",\"offset\":600,\"storedSize\":411,"
-                         "\"checksum\":null}\n"
+                         "\"checksum\":" + sumOf("DATA/readme.txt") + "}\n"
                          "{\"path\":\"Config/defaults.ini\",\"kind\":\"file\",\"size\":250,\"project\":\"client\","
                          "\"release\":\"0.0.0.2\",\"storage\":\"managed\",\"codec\":null,\"version\":\"0.0.0.1\",\"file\":\"" +
-                  root + "/client/managedfiles/0.0.0.1/Config/defaults.ini\",\"offset\":0,\"storedSize\":250,\"checksum\":null}\n"
+                  root + "/client/managedfiles/0.0.0.1/Config/defaults.ini\",\"offset\":0,\"storedSize\":250,\"checksum\":" +
+                  sumOf("Config/defaults.ini") + "}\n"
                          "{\"path\":\"launcher.cfg\",\"kind\":\"file\",\"size\":120,\"project\":\"client\",\"release\":\"0.0.0.2\","
                          "\"storage\":\"naked\",\"codec\":null,\"version\":\"0.0.0.2\",\"file\":\"" +
-                  root + "/client/releases/0.0.0.2/deploy/launcher.cfg\",\"offset\":0,\"storedSize\":120,\"checksum\":null}\n"
+                  root + "/client/releases/0.0.0.2/deploy/launcher.cfg\",\"offset\":0,\"storedSize\":120,\"checksum\":" +
+                  sumOf("launcher.cfg") + "}\n"
                          "{\"path\":\"DATA\",\"kind\":\"directory\",\"size\":0}\n");
 }
 
@@ -196,7 +202,7 @@ TEST_F(VellTool, ExtractNamesEverythingAsTheManifestDoesAndKeepsEmptyDirectories
               SampleContent("client", 0x00000001, "DATA/Characters/Villain/villain.dds", 12000));
 
     const fs::path all = mDir.Path() / "all";
-    r = Vell(mGame, "extract '*' " + Quote(all.string()));
+    r = Vell(mGame, "extract " + Quote("*") + " " + Quote(all.string()));
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "15 file(s) and 13 directories extracted to " + all.string() + ", 0 failed\n");
     EXPECT_TRUE(fs::is_directory(all / "DATA/Empty"));
@@ -211,7 +217,7 @@ TEST_F(VellTool, ExtractFailuresSayWhyAndLeaveNoPartialFile)
 {
     // An output directory below a file: one line with the system's reason.
     const std::string file = mDir.Write("plain-file", "x");
-    Result r = Vell(mClient, "extract 'DATA/*' " + Quote(file + "/out"));
+    Result r = Vell(mClient, "extract " + Quote("DATA/*") + " " + Quote(file + "/out"));
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "vell extract: cannot use \"" + file + "/out\" as the output directory: Not a directory\n");
 
@@ -228,19 +234,21 @@ TEST_F(VellTool, ExtractFailuresSayWhyAndLeaveNoPartialFile)
     EXPECT_EQ(r.out, "1 file(s) and 1 directories extracted to " + out.string() + ", 1 failed\n");
 }
 
-#ifndef _WIN32
 TEST_F(VellTool, ExtractNeverWritesThroughALinkInTheOutputDirectory)
 {
     const fs::path out = mDir.Path() / "out", elsewhere = mDir.Path() / "elsewhere";
     fs::create_directories(out);
     fs::create_directories(elsewhere);
-    fs::create_directory_symlink(elsewhere, out / "DATA");
+    try {
+        fs::create_directory_symlink(elsewhere, out / "DATA");
+    } catch (const fs::filesystem_error& error) {
+        GTEST_SKIP() << "symbolic links cannot be made here: " << error.what();
+    }
     const Result r = Vell(mClient, "extract DATA/readme.txt " + Quote(out.string()));
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(Has(r.err, "cannot create directory \"" + (out / "DATA").string() + "\": it exists as a symbolic link")) << r.err;
     EXPECT_TRUE(fs::is_empty(elsewhere));
 }
-#endif
 
 TEST_F(VellTool, CheckPassesOnTheSampleAndNamesADamagedFileInOneLine)
 {
@@ -285,7 +293,8 @@ TEST_F(VellTool, VerifyNamesFilesThatDifferFromTheirChecksum)
         file.content = content;
         file.storage = storage;
         file.compression = compression;
-        if (withChecksum) file.checksum = Md5Of(content);
+        // All zeros is "no checksum in the manifest".
+        file.checksum = withChecksum ? Md5Of(content) : Md5Digest{};
         release.Add(file);
     };
     add("DATA/stored.bin", stored, Storage::Archived, Compression::Stored, true);

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/RunProgram.h"
 #include "support/TempDir.h"
 #include "writer/ProjectWriter.h"
 #include "writer/Sample.h"
@@ -22,22 +23,21 @@ struct Result {
     std::string err;
 };
 
-// Runs a command line, capturing both streams through files.
+// Runs a command line through the system's shell, capturing both streams through files.
 inline Result Execute(const TarnSupport::TempDir& dir, const std::string& commandLine)
 {
     const std::string out = dir / "stdout.txt", err = dir / "stderr.txt";
-    const int raw = std::system((commandLine + " >" + out + " 2>" + err).c_str());
-    const int status = (raw >= 0 && (raw & 0x7F) == 0) ? (raw >> 8) & 0xFF : -1;
-    return {status, TarnSupport::TempDir::Read(out), TarnSupport::TempDir::Read(err)};
+    const int status = TarnSupport::RunCommand(commandLine, out, err);
+    std::string errors = TarnSupport::TempDir::Read(err);
+#if defined(_WIN32)
+    // Standard error is a text stream: on Windows its lines end in CR LF.
+    for (std::size_t at; (at = errors.find("\r\n")) != std::string::npos;) errors.erase(at, 1);
+#endif
+    return {status, TarnSupport::TempDir::Read(out), errors};
 }
 
-// Single quotes for the shell (a quote inside ends, escapes and reopens).
-inline std::string Quote(const std::string& text)
-{
-    std::string out = "'";
-    for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
-}
+// One argument quoted for the shell (sh or cmd).
+inline std::string Quote(const std::string& text) { return TarnSupport::ShellQuote(text); }
 
 inline std::size_t LineCount(const std::string& text)
 {
@@ -72,10 +72,12 @@ protected:
         mClient = (mDir.Path() / "sample/VELL/projects/client/releases/0.0.0.2/deploy").string();
         mGame = (mDir.Path() / "sample/VELL/solutions/game/releases/1.0.0.0/deploy").string();
     }
-    // vell [-C directory] arguments (arguments are given to the shell as they are).
+    // vell [-C directory] arguments (arguments are given to the shell as they are: quote patterns
+// with Quote).
     Result Vell(const std::string& directory, const std::string& arguments)
     {
-        return Execute(mDir, std::string(VELL_BINARY) + (directory.empty() ? "" : " -C " + Quote(directory)) + " " + arguments);
+        return Execute(mDir, TarnSupport::ShellProgram(VELL_BINARY) + (directory.empty() ? "" : " -C " + Quote(directory)) + " " +
+                                 arguments);
     }
 
     TarnSupport::TempDir mDir;

@@ -82,8 +82,7 @@ TEST(ManifestWriter, WritesFlagsVersionsAndChecksumsOfEveryStorageKind)
     release.Add("lzma", "333", Storage::Archived, Compression::Lzma).Add("managed", "4444", Storage::Managed, Compression::Lzma);
     release.Add("naked", "55555", Storage::Naked, Compression::Zlib);
     FileSpec odd{.path = "odd", .content = "666666", .version = 0x00000001, .flags = 0xFFFFFFFFu, .manifestSize = 99};
-    odd.checksum[0] = 0xAB;
-    odd.checksum[15] = 0xCD;
+    odd.checksum = Md5Digest{0xAB, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xCD};
     release.Add(odd);
     const auto files = WriterTest::ParseManifest(release.BuildManifest()).FilesByPath();
     const std::tuple<const char*, uint32_t, uint32_t, uint32_t> expected[] = {
@@ -93,8 +92,9 @@ TEST(ManifestWriter, WritesFlagsVersionsAndChecksumsOfEveryStorageKind)
         EXPECT_EQ(files.at(path).flags, flags) << path;
         EXPECT_EQ(files.at(path).version, version) << path;
         EXPECT_EQ(files.at(path).size, size) << path;
-        EXPECT_EQ(files.at(path).checksum[0], path == std::string("odd") ? 0xAB : 0) << path;
-        EXPECT_EQ(files.at(path).checksum[15], path == std::string("odd") ? 0xCD : 0) << path;
+        // A given checksum is written as given, else the MD5 of the content ("1", "22", ...).
+        const Md5Digest sum = path == std::string("odd") ? *odd.checksum : Md5Of(std::string(size, char('0' + size)));
+        EXPECT_EQ(files.at(path).checksum, sum) << path;
     }
 }
 
@@ -199,9 +199,10 @@ TEST(ProjectWriter, ReadsSourceFilesAtWriteTimeAndReportsUnreadableOnes)
 
     ProjectRelease broken("broken", 1);
     broken.Add("fine.txt", "fine").Write(root);
+    const auto before = Snapshot(root);
     broken.Add({.path = "missing.bin", .sourceFile = temp.Path() / "no-such-file"});
     EXPECT_THROW(broken.Write(root), IoError);
-    EXPECT_FALSE(fs::exists(root / "projects/broken/releases/0.0.0.1/releasemanifest")) << "no manifest after a failed write";
+    EXPECT_EQ(Snapshot(root), before) << "a failed write leaves the previous release as it was, and nothing beside it";
 }
 
 // The sample layout holds every storage kind; rewriting one of its releases in place changes nothing.

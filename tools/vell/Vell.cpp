@@ -12,6 +12,11 @@
 #include <system_error>
 #include <vector>
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
 #include "Commands.h"
 #include "Diagnostics.h"
 #include "TarnVellIO.h"
@@ -41,6 +46,7 @@ const char kHelp[] =
     "  -v       show the library's messages as they come, information and traces included\n"
     "  -q       show none of the library's messages, only vell's own one-line reasons\n"
     "  -h, --help\n"
+    "  --version\n"
     "\n"
     "By default a failed file costs one line saying why; -v shows the library's full report.\n"
     "'vell COMMAND --help' describes a command. Exit status: 0 ok; 1 a file failed, nothing\n"
@@ -117,6 +123,10 @@ std::string ReleaseDirectory(const std::string& given)
 
 int main(int argc, char** argv)
 {
+#ifdef _WIN32
+    // cat writes a file's bytes as they are; text mode would turn every LF into CR LF.
+    _setmode(_fileno(stdout), _O_BINARY);
+#endif
     std::string directory;
     bool haveDirectory = false;
     int i = 1;
@@ -124,6 +134,10 @@ int main(int argc, char** argv)
         const std::string option = argv[i];
         if (option == "-h" || option == "--help") {
             std::fputs(kHelp, stdout);
+            return kExitOk;
+        }
+        if (option == "--version") {
+            std::printf("vell (TarnVellIO) %s\n", TARNVELLIO_VERSION_TEXT);
             return kExitOk;
         }
         if (option == "-v") {

@@ -2,26 +2,22 @@
 //   vellpack project   packs a directory tree as a project release
 //   vellpack solution  writes a solution release over existing project releases
 //   vellpack sample    writes the sample layout
-// Exit status: 0 success, 1 unreadable source or failed write, 2 bad command line.
+// Exit status: 0 success, 1 unreadable source or failed write, 2 bad command line; stopped by
+// SIGINT or SIGTERM, it removes what it staged and ends by that signal.
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
-#ifdef _WIN32
-#include <io.h>
-#define VELLPACK_ISATTY(fd) _isatty(fd)
-#else
-#include <unistd.h>
-#define VELLPACK_ISATTY(fd) isatty(fd)
-#endif
-
 #include "CommandLine.h"
 #include "SourceTree.h"
+#include "tools/common/Progress.h"
 #include "writer/ArchivePath.h"
 #include "writer/FileIO.h"
 #include "writer/ProjectWriter.h"
@@ -49,8 +45,8 @@ const char kToolHelp[] =
     "  solution  write a solution release over existing project releases\n"
     "  sample    write the sample layout\n"
     "\n"
-    "'vellpack COMMAND --help' describes a command. Exit status: 0 success, 1 unreadable\n"
-    "source or failed write, 2 bad command line.\n";
+    "'vellpack COMMAND --help' describes a command; 'vellpack --version' prints the version.\n"
+    "Exit status: 0 success, 1 unreadable source or failed write, 2 bad command line.\n";
 
 const char kProjectHelp[] =
     "usage: vellpack project --root VELL_DIR --name NAME --version a.b.c.d [OPTIONS] SRC_DIR\n"
@@ -58,12 +54,26 @@ const char kProjectHelp[] =
     "Packs every file below SRC_DIR (paths relative to it) as release a.b.c.d of project NAME:\n"
     "VELL_DIR/projects/NAME/releases/a.b.c.d/releasemanifest, archives in\n"
     "VELL_DIR/projects/NAME/filearchives/a.b.c.d/, managed files in managedfiles/a.b.c.d/,\n"
-    "naked files in the release's deploy directory. Empty directories are listed too; what\n"
-    "is neither a regular file nor a directory (FIFOs, sockets, devices, links to directories)\n"
-    "is skipped with a warning. Every name must be a plain path component on every platform:\n"
-    "a name holding '\\' or ':', or a Windows device name (CON, NUL, COM1, ...) is refused.\n"
+    "naked files in the release's deploy directory. VELL_DIR is the content root and must be\n"
+    "named VELL. Empty directories are listed too; what is neither a regular file nor a\n"
+    "directory (FIFOs, sockets, devices, links to directories) is skipped with a warning. Every\n"
+    "name must be a plain path component on every platform: a name holding '\\' or ':', or a\n"
+    "Windows device name (CON, NUL, COM1, ...) is refused. Each file's MD5 goes into the\n"
+    "manifest.\n"
+    "\n"
+    "The release appears whole or not at all: it is written under temporary names and moved\n"
+    "into place at the end, so a failure or an interruption (Ctrl-C) leaves everything as it\n"
+    "was. An existing release is replaced only with --force, and never when another release\n"
+    "reads content stored under its version that would change.\n"
     "\n"
     "options:\n"
+    "  --base=a.b.c.d               write a patch over that earlier release of the project:\n"
+    "                               archived and managed files whose content (MD5) and storage\n"
+    "                               kind are unchanged stay where that release stores them and\n"
+    "                               are not written again; new and changed files are stored\n"
+    "                               under the new version; naked files are always written.\n"
+    "                               Codec rules do not make an unchanged file count as changed.\n"
+    "  --force                      replace the release if it exists\n"
     "  --compress=zlib|lzma|none    codec of archived files (default zlib)\n"
     "  --compress-by-ext=EXT:CODEC,...\n"
     "                               codec by file extension, e.g. txt:zlib,dds:lzma,ogg:none\n"
@@ -74,11 +84,12 @@ const char kProjectHelp[] =
     "                               patterns: '*' any characters including '/', '?' one\n"
     "                               character, letters match in either case\n"
     "  --format=1|2                 manifest file records of 44 bytes (1) or 36 bytes (2, default)\n"
-    "  --max-archive=BYTES          size limit of one archive data file (default 256M)\n"
+    "  --max-archive=BYTES          size limit of one archive data file (default 256M); an entry\n"
+    "                               whose stored bytes exceed it gets an archive of its own\n"
     "  --lzma-dict=BYTES            LZMA2 dictionary size (default 1M)\n"
     "  --zlib-level=0..9            zlib compression level (default 6)\n"
     "  --threads=N                  compression threads (default: one per processor)\n"
-    "  --quiet                      no progress line\n"
+    "  --quiet                      no progress line (it shows only on a terminal anyway)\n"
     "BYTES may end in K, M or G (binary multiples).\n";
 
 const char kSolutionHelp[] =
@@ -86,59 +97,94 @@ const char kSolutionHelp[] =
     "                         --project NAME:VERSION:PRIORITY[:FLAGS] ... [OPTIONS]\n"
     "\n"
     "Writes VELL_DIR/solutions/NAME/releases/a.b.c.d/ with its solutionmanifest,\n"
-    "configurationmanifest and deploy directory. Every project release named must already\n"
-    "exist under VELL_DIR. Projects of higher PRIORITY hide the same paths in projects of\n"
-    "lower priority.\n"
+    "configurationmanifest and deploy directory. VELL_DIR is the content root and must be\n"
+    "named VELL. Every project release named must already exist under VELL_DIR. Projects of\n"
+    "higher PRIORITY hide the same paths in projects of lower priority. The release appears\n"
+    "whole or not at all; an existing one is replaced only with --force.\n"
     "\n"
     "options:\n"
+    "  --force                      replace the release if it exists\n"
     "  --project NAME:VERSION:PRIORITY[:FLAGS]   a project of the solution (repeatable)\n"
     "  --config NAME                the configuration's name (default \"default\")\n"
     "  --config-projects A,B,...    the projects of the configuration, in this order\n"
     "                               (default: every --project, in the order given)\n";
 
 const char kSampleHelp[] =
-    "usage: vellpack sample OUT_DIR\n"
+    "usage: vellpack sample [--force] OUT_DIR\n"
     "\n"
     "Writes the sample layout to OUT_DIR/VELL: project \"client\" (releases 0.0.0.1 and\n"
     "0.0.0.2, every storage kind and codec), project \"patch\" 0.0.0.1 and solution \"game\"\n"
-    "1.0.0.0 over both.\n";
+    "1.0.0.0 over both. An existing OUT_DIR/VELL is removed first with --force, else refused.\n";
 
-// Rewrites a progress line on standard error, at most ten times a second.
-class ProgressLine {
-public:
-    explicit ProgressLine(bool enabled) : mEnabled(enabled) {}
-    void Update(size_t done, size_t total)
-    {
-        if (!mEnabled) return;
-        const auto now = std::chrono::steady_clock::now();
-        if (done != total && now - mLast < std::chrono::milliseconds(100)) return;
-        mLast = now;
-        std::fprintf(stderr, "\rvellpack: %zu/%zu files", done, total);
-        mShown = true;
-    }
-    void Finish()
-    {
-        if (mShown) std::fputc('\n', stderr);
-        mShown = false;
-    }
+// SIGINT and SIGTERM ask a running write to stop; it then removes what it staged, and
+// vellpack ends by the same signal once the previous state is back.
+volatile std::sig_atomic_t gStopSignal = 0;
 
-private:
-    bool mEnabled;
-    bool mShown = false;
-    std::chrono::steady_clock::time_point mLast{};
-};
+extern "C" void AskToStop(int signal) { gStopSignal = signal; }
+
+void CatchStopSignals()
+{
+    std::signal(SIGINT, AskToStop);
+    std::signal(SIGTERM, AskToStop);
+}
+
+[[noreturn]] void EndByStopSignal()
+{
+    std::fprintf(stderr, "vellpack: interrupted; nothing was changed\n");
+    const int signal = gStopSignal;
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+    std::_Exit(128 + signal);
+}
+
+// The content root as the library finds it: the directory named VELL.
+fs::path ContentRoot(const std::string& option, const std::string& given)
+{
+    fs::path root = fs::path(given).lexically_normal();
+    if (!root.has_filename()) root = root.parent_path();
+    std::error_code error;
+    const std::string name = fs::absolute(root, error).lexically_normal().filename().string();
+    if (name != "VELL")
+        throw UsageError("--" + option + " must be the content root, a directory named VELL (readers find the root by that " +
+                         "name); \"" + given + "\" is named \"" + name + "\": use --" + option + " " +
+                         (root / "VELL").generic_string() + " or rename it");
+    return root;
+}
+
+std::string Megabytes(uint64_t bytes)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f MiB", static_cast<double>(bytes) / (1 << 20));
+    return text;
+}
+
+void PrintPatch(const PatchSummary& patch, uint64_t bytesWritten)
+{
+    auto row = [](const char* what, const FileCount& count) {
+        std::fprintf(stderr, "vellpack:   %-8s %7llu files %12llu bytes\n", what, static_cast<unsigned long long>(count.files),
+                     static_cast<unsigned long long>(count.bytes));
+    };
+    std::fprintf(stderr, "vellpack: patch over %s (bytes of the files' content):\n", FormatVersion(*patch.base).c_str());
+    row("new", patch.added);
+    row("changed", patch.changed);
+    row("removed", patch.removed);
+    row("kept", patch.kept);
+    row("naked", patch.naked);
+    std::fprintf(stderr, "vellpack: the patch ships %llu bytes on disk (%s; kept files add nothing)\n",
+                 static_cast<unsigned long long>(bytesWritten), Megabytes(bytesWritten).c_str());
+}
 
 int RunProject(const std::vector<std::string>& arguments)
 {
     const CommandLine line(arguments,
                            {"root", "name", "version", "compress", "compress-by-ext", "store-below", "managed", "naked",
-                            "format", "max-archive", "lzma-dict", "zlib-level", "threads"},
-                           {"quiet"});
+                            "format", "max-archive", "lzma-dict", "zlib-level", "threads", "base"},
+                           {"quiet", "force"});
     if (line.Has("help")) {
         std::fputs(kProjectHelp, stdout);
         return 0;
     }
-    const fs::path root = line.Required("root");
+    const fs::path root = ContentRoot("root", line.Required("root"));
     const std::string name = line.Required("name");
     const uint32_t version = VellPack::ParseVersionArgument("version", line.Required("version"));
     if (line.Positional().size() != 1) throw UsageError("project needs exactly one source directory");
@@ -184,6 +230,8 @@ int RunProject(const std::vector<std::string>& arguments)
         }
         if (auto level = line.Last("zlib-level")) release.SetZlibLevel(static_cast<int>(VellPack::ParseUnsigned("zlib-level", *level)));
         if (auto threads = line.Last("threads")) release.SetThreadCount(VellPack::ParseUnsigned("threads", *threads));
+        if (auto base = line.Last("base")) release.SetBaseRelease(VellPack::ParseVersionArgument("base", *base));
+        release.SetReplaceExisting(line.Has("force"));
     } catch (const std::invalid_argument& error) {
         throw UsageError(error.what());
     }
@@ -193,31 +241,61 @@ int RunProject(const std::vector<std::string>& arguments)
     for (const VellPack::SourceFile& file : tree.files) release.Add(rules.Describe(file));
     for (const std::string& directory : tree.emptyDirectories) release.AddDirectory(directory);
 
-    ProgressLine progress(!line.Has("quiet") && VELLPACK_ISATTY(2));
-    release.SetProgressCallback([&](size_t done, size_t total) { progress.Update(done, total); });
+    std::unique_ptr<TarnTools::Progress> progress;
+    std::string phase;
+    uint64_t filesShown = 0, bytesShown = 0;
+    if (!line.Has("quiet") && TarnTools::Progress::StandardErrorIsTerminal())
+        release.SetProgressCallback([&](const WriteProgress& now) {
+            if (!progress || phase != now.phase) {
+                phase = now.phase;
+                filesShown = bytesShown = 0;
+                if (progress) progress->Restart(phase, now.totalFiles, now.totalBytes);
+                else progress = std::make_unique<TarnTools::Progress>(phase, now.totalFiles, now.totalBytes);
+            }
+            progress->Add(now.files - filesShown, now.bytes - bytesShown);
+            filesShown = now.files;
+            bytesShown = now.bytes;
+        });
+    release.SetStopCheck([] { return gStopSignal != 0; });
+    CatchStopSignals();
     const auto started = std::chrono::steady_clock::now();
     ProjectRelease::WriteResult result;
     try {
         result = release.Write(root);
+    } catch (const WriteStopped&) {
+        if (progress) progress->Finish();
+        EndByStopSignal();
+    } catch (const ReleaseExists& error) {
+        if (progress) progress->Finish();
+        throw IoError(std::string(error.what()) + "; --force replaces it");
     } catch (...) {
-        progress.Finish();
+        if (progress) progress->Finish();
         throw;
     }
-    progress.Finish();
+    if (progress) progress->Finish();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    std::fprintf(stderr, "vellpack: %s %s: %zu files, %zu archives, %.2f s\n", name.c_str(), FormatVersion(version).c_str(),
-                 tree.files.size(), result.archives.size(), seconds);
+    for (const std::string& path : result.oversizedEntries)
+        std::fprintf(stderr, "vellpack: note: \"%s\" is larger than --max-archive when stored; it has an archive of its own\n",
+                     path.c_str());
+    if (result.patch.base) PrintPatch(result.patch, result.bytesWritten);
+    std::fprintf(stderr, "vellpack: %s %s: %zu files, %zu archives, %llu bytes written (%s), %.2f s\n", name.c_str(),
+                 FormatVersion(version).c_str(), tree.files.size(), result.archives.size(),
+                 static_cast<unsigned long long>(result.bytesWritten), Megabytes(result.bytesWritten).c_str(), seconds);
+    if (gStopSignal != 0) {  // asked to stop while committing: the release is complete, now stop
+        std::fprintf(stderr, "vellpack: interrupted after the release was complete\n");
+        std::raise(gStopSignal);
+    }
     return 0;
 }
 
 int RunSolution(const std::vector<std::string>& arguments)
 {
-    const CommandLine line(arguments, {"root", "name", "version", "project", "config", "config-projects"}, {});
+    const CommandLine line(arguments, {"root", "name", "version", "project", "config", "config-projects"}, {"force"});
     if (line.Has("help")) {
         std::fputs(kSolutionHelp, stdout);
         return 0;
     }
-    const fs::path root = line.Required("root");
+    const fs::path root = ContentRoot("root", line.Required("root"));
     const std::string name = line.Required("name");
     const uint32_t version = VellPack::ParseVersionArgument("version", line.Required("version"));
     if (!line.Positional().empty()) throw UsageError("unexpected argument \"" + line.Positional().front() + "\"");
@@ -265,21 +343,34 @@ int RunSolution(const std::vector<std::string>& arguments)
     } catch (const std::invalid_argument& error) {
         throw UsageError(error.what());
     }
-    const SolutionRelease::WriteResult result = solution.Write(root);
+    solution.SetReplaceExisting(line.Has("force"));
+    SolutionRelease::WriteResult result;
+    try {
+        result = solution.Write(root);
+    } catch (const ReleaseExists& error) {
+        throw IoError(std::string(error.what()) + "; --force replaces it");
+    }
     std::fprintf(stderr, "vellpack: wrote %s\n", result.releaseDirectory.string().c_str());
     return 0;
 }
 
 int RunSample(const std::vector<std::string>& arguments)
 {
-    const CommandLine line(arguments, {}, {});
+    const CommandLine line(arguments, {}, {"force"});
     if (line.Has("help")) {
         std::fputs(kSampleHelp, stdout);
         return 0;
     }
     if (line.Positional().size() != 1) throw UsageError("sample needs exactly one output directory");
+    const fs::path root = fs::path(line.Positional().front()) / "VELL";
+    std::error_code error;
+    if (fs::exists(root, error)) {
+        if (!line.Has("force")) throw IoError("\"" + root.string() + "\" exists already; --force replaces it");
+        fs::remove_all(root, error);
+        if (error) throw IoError("cannot remove \"" + root.string() + "\": " + error.message());
+    }
     WriteSampleLayout(line.Positional().front());
-    std::fprintf(stderr, "vellpack: wrote %s\n", (fs::path(line.Positional().front()) / "VELL").string().c_str());
+    std::fprintf(stderr, "vellpack: wrote %s\n", root.string().c_str());
     return 0;
 }
 
@@ -295,6 +386,10 @@ int main(int argc, char** argv)
     const std::string& command = arguments.front();
     if (command == "--help" || command == "-h" || command == "help") {
         std::fputs(kToolHelp, stdout);
+        return 0;
+    }
+    if (command == "--version") {
+        std::printf("vellpack (TarnVellIO) %s\n", TARNVELLIO_VERSION_TEXT);
         return 0;
     }
     const std::vector<std::string> rest(arguments.begin() + 1, arguments.end());

@@ -1,14 +1,17 @@
 // Synchronous reads through the overlapped machinery: offsets, the end of a file, error texts,
-// and the pool of four sync tokens shared by every reading thread.
+// and the pool of four sync tokens shared by every reading thread, also while reads complete
+// later on another thread.
+#include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
+#include <cstring>
+#include <random>
 #include <thread>
 
 #include "reader/ToCore/Windows/SyncToken.h"
 #include "reader/ToCore/Windows/SyncTokenWindows.h"
 
 #include "reader/ReaderTestSupport.h"
+#include "support/Platform.h"
 
 using namespace Tarn::VELL::Reader;
 using namespace ReaderTest;
@@ -34,17 +37,18 @@ TEST(SyncRead, ReadsAtOffsetsStopsAtTheEndAndDescribesTheErrorOnce)
     EXPECT_TRUE(SyncRead(file.handle, 4, 8, 0, &read, buffer));
     EXPECT_EQ(std::string(buffer, read), "89");
     EXPECT_FALSE(SyncRead(file.handle, 4, 10, 0, &read, buffer));
+    const std::string endOfFile = TarnTest::SystemText(0x80070026u);  // "Reached the end of the file.\r\n" on Windows
     EXPECT_TRUE(TarnTest::Logged(log, VELL_LOG_ERROR, 1,
-                                 "Tarn::VELL::Reader::SyncRead: AsyncRead or SyncToken::Wait failed with error \"Reached the "
-                                 "end of the file.\r\n\" (-2147024858)."))
+                                 "Tarn::VELL::Reader::SyncRead: AsyncRead or SyncToken::Wait failed with error \"" + endOfFile +
+                                     "\" (-2147024858)."))
         << log.Dump();
 
     // A token formats its error text once; an unknown code gets a stand-in.
     SyncToken* token = AsyncRead(file.handle, 4, 10, 0, buffer);
     ASSERT_TRUE(token->Wait());
     const int formatted = formats.load();
-    EXPECT_STREQ(token->GetErrorText(), "Reached the end of the file.\r\n");
-    EXPECT_STREQ(token->GetErrorText(), "Reached the end of the file.\r\n");
+    EXPECT_EQ(token->GetErrorText(), endOfFile);
+    EXPECT_EQ(token->GetErrorText(), endOfFile);
     EXPECT_EQ(formats.load() - formatted, 1);
     token->errorCode = static_cast<std::int32_t>(0x8007FFFFu);
     token->errorText[0] = '\0';
@@ -53,40 +57,11 @@ TEST(SyncRead, ReadsAtOffsetsStopsAtTheEndAndDescribesTheErrorOnce)
     EXPECT_EQ(SyncTokenPool::Instance().FreeCount(), 4);
 }
 
-// Reads that complete later, as on a real system: ReadFile says the read is pending and a
-// worker finishes it after a while. Five readers share four tokens; the fifth waits.
+// Reads that complete later, as on a real system: ReadFile says the read is pending and another
+// thread finishes it. Five readers share four tokens; the fifth waits.
 TEST(SyncTokenPool, AFifthReaderWaitsForAFreeToken)
 {
-    TarnTest::ScopedCalls calls;
-    static std::mutex mutex;
-    static std::condition_variable changed;
-    static int inFlight, mostInFlight;
-    static bool open;
-    inFlight = mostInFlight = 0;
-    open = false;
-    Win32::gCalls.ReadFile = [](Win32::HANDLE file, void* buffer, Win32::DWORD size, Win32::DWORD*,
-                                Win32::OVERLAPPED* overlapped) -> Win32::BOOL {
-        {
-            std::lock_guard<std::mutex> guard(mutex);
-            mostInFlight = std::max(mostInFlight, ++inFlight);
-        }
-        overlapped->Internal = Win32::STATUS_PENDING;
-        std::thread([file, buffer, size, overlapped] {
-            std::unique_lock<std::mutex> lock(mutex);
-            changed.wait(lock, [] { return open; });
-            Win32::OVERLAPPED done = *overlapped;
-            done.hEvent = nullptr;  // the event is set below, once the record is complete
-            Win32::DWORD read = 0;
-            Win32::DefaultCalls().ReadFile(file, buffer, size, &read, &done);
-            --inFlight;
-            overlapped->InternalHigh = done.InternalHigh;
-            overlapped->Internal = done.Internal;
-            Win32::SetEvent(overlapped->hEvent);
-        }).detach();
-        Win32::SetLastError(Win32::kErrorIoPending);
-        return Win32::FALSE;
-    };
-
+    TarnTest::ScopedPendingReads pending(true);
     TempDir dir;
     DataFile file(dir, "abcdefghij");
     std::vector<std::thread> readers;
@@ -100,22 +75,47 @@ TEST(SyncTokenPool, AFifthReaderWaitsForAFreeToken)
                 ++correct;
         });
     // Four reads start; the fifth blocks in the pool until one finishes.
-    for (int i = 0; i < 200 && SyncTokenPool::Instance().FreeCount() > 0; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_EQ(pending.WaitForPending(4), 4);
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    {
-        std::lock_guard<std::mutex> guard(mutex);
-        EXPECT_EQ(inFlight, 4);
-        open = true;
-    }
-    changed.notify_all();
+    EXPECT_EQ(Win32::PendingReadCount(), 4);
+    EXPECT_EQ(SyncTokenPool::Instance().FreeCount(), 0);
+    pending.Release();
     for (auto& reader : readers) reader.join();
-    {
-        // The detached workers of the last reads may still be leaving.
-        std::unique_lock<std::mutex> lock(mutex);
-        changed.wait_for(lock, std::chrono::seconds(5), [] { return inFlight == 0; });
-    }
     EXPECT_EQ(correct.load(), 5);
-    EXPECT_EQ(mostInFlight, 4);
+    EXPECT_EQ(SyncTokenPool::Instance().FreeCount(), 4);
+}
+
+// Many readers, few tokens, every read completed later on another thread: each gets its own
+// bytes, a read past the end fails as it does at once, and every token comes back.
+TEST(SyncTokenPool, ManyReadersShareTheTokensWhileReadsArePending)
+{
+    LogCapture log;
+    TarnTest::ScopedPendingReads pending;
+    TempDir dir;
+    std::string content(300000, '\0');
+    std::mt19937 bytes(5);
+    for (char& c : content) c = static_cast<char>(bytes());
+    DataFile file(dir, content);
+    std::atomic<int> wrong{0}, failed{0};
+    std::vector<std::thread> readers;
+    for (unsigned t = 0; t < 12; ++t)
+        readers.emplace_back([&, t] {
+            std::mt19937 random(t);
+            std::vector<char> buffer(70000);
+            for (int i = 0; i < 40; ++i) {
+                const std::uint32_t offset = random() % (content.size() + 1000), size = 1 + random() % buffer.size();
+                std::uint32_t read = 0;
+                const bool ok = SyncRead(file.handle, size, offset, 0, &read, buffer.data());
+                const std::size_t expected = offset < content.size() ? std::min<std::size_t>(size, content.size() - offset) : 0;
+                if (!ok) ++failed;
+                if (ok != (expected > 0) || read != expected || std::memcmp(buffer.data(), content.data() + offset, expected) != 0)
+                    ++wrong;
+            }
+        });
+    for (auto& reader : readers) reader.join();
+    EXPECT_EQ(wrong.load(), 0);
+    EXPECT_EQ(log.Count("Tarn::VELL::Reader::SyncRead: AsyncRead or SyncToken::Wait failed with error \"" +
+                        TarnTest::SystemText(0x80070026u) + "\" (-2147024858)."),
+              static_cast<std::size_t>(failed.load()));
     EXPECT_EQ(SyncTokenPool::Instance().FreeCount(), 4);
 }

@@ -1,0 +1,16 @@
+# Writes the sample layout and walks its solution and a project with the independent host;
+# every file must read whole.
+file(REMOVE_RECURSE ${SAMPLE})
+execute_process(COMMAND ${VELLPACK} sample ${SAMPLE} OUTPUT_QUIET RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "vellpack sample failed: ${rc}")
+endif()
+foreach(release solutions/game/releases/1.0.0.0 projects/client/releases/0.0.0.2)
+  execute_process(COMMAND ${HOST} ${LIBRARY} ${SAMPLE}/VELL/${release}/deploy OUTPUT_VARIABLE out RESULT_VARIABLE rc)
+  string(REGEX MATCHALL "\n" lines "${out}")
+  list(LENGTH lines count)
+  if(NOT rc EQUAL 0 OR count LESS 10)
+    message(FATAL_ERROR "the host read ${count} file(s) of ${release} (status ${rc}):\n${out}")
+  endif()
+  message(STATUS "${release}: ${count} files read whole")
+endforeach()
