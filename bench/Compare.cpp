@@ -8,9 +8,12 @@
 // existence and listings against the truth of the content set. A backend that answers wrong
 // is reported as WRONG and the program exits with status 1.
 //
-//   vell_compare [--files N] [--rounds N] [--smoke] [--work-dir DIR [--reuse]] [--only GROUP]
+//   vell_compare [--files N] [--tiny] [--rounds N] [--smoke] [--work-dir DIR [--reuse]] [--only GROUP]
 //                [--verbose] [--backends LIST]
 //
+// --files N: the number of small files (100,000 by default), 4-64 KiB of every codec two
+// directory levels deep, or with --tiny 64 B-1 KiB zlib files three levels deep (a million
+// of those: --files 1000000 --tiny).
 // --smoke: about 500 small files and one 1 MiB file (the random-read file), 3 rounds.
 // --work-dir keeps the content set there; --reuse takes a set already written there with
 // the same parameters instead of writing it again. --only runs one group of measurements
@@ -21,6 +24,7 @@
 #include <unistd.h>
 #include <zip.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -37,11 +41,15 @@ namespace {
 
 using namespace TarnCompare;
 
-// --memory-child BACKEND ARGUMENT: prints the growth of the resident set over one mount.
+// --memory-child BACKEND ARGUMENT: prints how far the resident set grew during one mount at
+// its highest, then how much of that growth stays after it.
 int MemoryChild(const std::string& backend, const std::string& argument, const char* argv0)
 {
     std::unordered_map<std::string, std::uint32_t> map;
-    const std::int64_t before = ResidentBytes();
+    // A fresh process: its highest resident set so far is its start-up; where the kernel lets
+    // the highest value start again here, even that does not count.
+    ResetResidentPeak();
+    const std::int64_t before = ReadResidentSet().now;
     bool ok = false;
     if (backend == "vell") {
         ok = VellInitialize(0, 0, 0, argument.c_str()) == VELL_OK;
@@ -59,15 +67,16 @@ int MemoryChild(const std::string& backend, const std::string& argument, const c
         while (std::getline(in, line) && line != "end") map.emplace(FoldCase(line.substr(0, line.find('\t'))), i++);
         ok = i > 0;
     }
-    const std::int64_t after = ResidentBytes();
+    const ResidentSet after = ReadResidentSet();
     if (!ok) return 2;
-    std::printf("%lld\n", static_cast<long long>(after - before));
+    std::printf("%lld %lld\n", static_cast<long long>(std::max(after.peak, after.now) - before),
+                static_cast<long long>(after.now - before));
     return 0;
 }
 
 void Usage()
 {
-    std::fprintf(stderr, "usage: vell_compare [--files N] [--rounds N] [--smoke] [--work-dir DIR [--reuse]]\n"
+    std::fprintf(stderr, "usage: vell_compare [--files N] [--tiny] [--rounds N] [--smoke] [--work-dir DIR [--reuse]]\n"
                          "                    [--only init|exists|small|random|enumerate|memory] [--verbose]\n"
                          "                    [--backends vell,physfs,libzip,limit,pread]\n");
 }
@@ -91,6 +100,7 @@ int main(int argc, char** argv)
         if (arg == "--files") options.files = static_cast<std::uint32_t>(std::stoul(value())), filesGiven = true;
         else if (arg == "--rounds") options.rounds = std::stoi(value()), roundsGiven = true;
         else if (arg == "--smoke") options.smoke = true;
+        else if (arg == "--tiny") options.tiny = true;
         else if (arg == "--reuse") options.reuse = true;
         else if (arg == "--work-dir") options.workDirectory = value();
         else if (arg == "--only") options.only = value();
@@ -115,7 +125,8 @@ int main(int argc, char** argv)
     if (options.workDirectory.empty()) options.workDirectory = scratch.emplace("vell-compare-").Path();
     int status = 0;
     try {
-        const ContentSet set = PrepareContentSet(options.workDirectory, {options.files, options.smoke}, options.reuse);
+        const ContentSet set =
+            PrepareContentSet(options.workDirectory, {options.files, options.smoke, options.tiny}, options.reuse);
         Comparison comparison(set, options, argv[0]);
         comparison.Run();
         comparison.Print();

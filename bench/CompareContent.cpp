@@ -185,7 +185,8 @@ void Plan(ContentSet& set)
     for (std::uint32_t k = 0; k < p.smallFiles; ++k) {
         FileTruth file;
         file.small = true;
-        file.size = static_cast<std::uint32_t>(4096.0 * std::pow(16.0, random.Unit()));
+        file.size = p.tiny ? static_cast<std::uint32_t>(64.0 * std::pow(16.0, random.Unit()))
+                           : static_cast<std::uint32_t>(4096.0 * std::pow(16.0, random.Unit()));
         const bool textLike = random.Below(5) < 3;
         const char* extension = textLike ? kTextExtensions[random.Below(4)] : kBinaryExtensions[random.Below(5)];
         if (k < textures) {
@@ -195,13 +196,17 @@ void Plan(ContentSet& set)
                 ++set.enumerationMatches;
                 set.enumerationNameHash += NameHash(path + std::strlen("DATA/Textures/"));
             }
+        } else if (p.tiny) {
+            const std::uint32_t leaf = (k - textures) % 4096;
+            std::snprintf(path, sizeof path, "DATA/Zone%02u/Block%02u/Cell%02u/%s_%07u.%s", leaf / 256, leaf / 16 % 16,
+                          leaf % 16, kNames[random.Below(16)], k, extension);
         } else {
             const std::uint32_t j = k - textures;
             std::snprintf(path, sizeof path, "DATA/Area%02u/Set%04u/%s_%06u.%s", j / 2000, j / 50 % 40,
                           kNames[random.Below(16)], k, extension);
         }
         file.path = path;
-        file.codec = k % 97 == 5 ? Codec::Stored : k % 10 == 3 ? Codec::Lzma : Codec::Zlib;
+        file.codec = p.tiny ? Codec::Zlib : k % 97 == 5 ? Codec::Stored : k % 10 == 3 ? Codec::Lzma : Codec::Zlib;
         set.files.push_back(std::move(file));
     }
     struct Large {
@@ -256,11 +261,20 @@ void WriteZip(const fs::path& path, const std::vector<Writer::FileSpec>& files, 
     }
 }
 
+// The first line of truth.tsv: what the set was written with.
+std::string TruthHeader(const ContentParameters& parameters)
+{
+    std::ostringstream header;
+    header << kTruthHeader << ' ' << parameters.smallFiles << ' ' << (parameters.smoke ? 1 : 0);
+    if (parameters.tiny) header << " tiny";
+    return header.str();
+}
+
 void WriteTruth(const ContentSet& set)
 {
     const fs::path path = set.directory / "truth.tsv";
     std::ofstream out(path, std::ios::trunc);
-    out << kTruthHeader << ' ' << set.parameters.smallFiles << ' ' << (set.parameters.smoke ? 1 : 0) << '\n';
+    out << TruthHeader(set.parameters) << '\n';
     out << "deploy\t" << set.deployDirectory.string() << '\n';
     for (const FileTruth& file : set.files)
         out << file.path << '\t' << file.size << '\t' << file.crc << '\t' << CodecName(file.codec) << '\n';
@@ -272,9 +286,7 @@ bool LoadTruth(ContentSet& set)
 {
     std::ifstream in(set.directory / "truth.tsv");
     std::string line;
-    std::ostringstream header;
-    header << kTruthHeader << ' ' << set.parameters.smallFiles << ' ' << (set.parameters.smoke ? 1 : 0);
-    if (!std::getline(in, line) || line != header.str()) return false;
+    if (!std::getline(in, line) || line != TruthHeader(set.parameters)) return false;
     if (!std::getline(in, line) || line.rfind("deploy\t", 0) != 0) return false;
     set.deployDirectory = line.substr(7);
     for (FileTruth& file : set.files) {

@@ -26,12 +26,16 @@ struct FileTruth {
     std::uint32_t size = 0;
     std::uint32_t crc = 0;  // zlib's crc32 of the content
     Codec codec = Codec::Zlib;  // how the release stores it; in the zip: stored or deflate
-    bool small = false;         // one of the 4-64 KiB files
+    bool small = false;         // one of the small files (4-64 KiB, or 64 B-1 KiB when tiny)
 };
 
 struct ContentParameters {
-    std::uint32_t smallFiles = 100000;  // 4-64 KiB files, the enumerated directory among them
+    std::uint32_t smallFiles = 100000;  // the small files, the enumerated directory among them
     bool smoke = false;                 // one 1 MiB large file instead of a few of 1-16 MiB
+    // Tiny files: 64 B to 1 KiB, all zlib, three directory levels below DATA (4,096 leaf
+    // directories), as a release of a million small assets is laid out. Otherwise 4-64 KiB
+    // files of every codec, two levels below DATA.
+    bool tiny = false;
 };
 
 // Where a file's stored bytes lie in a data file of the release.

@@ -4,6 +4,7 @@
 
 #include <ctime>
 #include <fstream>
+#include <string>
 
 namespace TarnCompare {
 
@@ -16,12 +17,25 @@ double ThreadCpuNanoseconds()
     return static_cast<double>(now.tv_sec) * 1e9 + static_cast<double>(now.tv_nsec);
 }
 
-std::int64_t ResidentBytes()
+ResidentSet ReadResidentSet()
 {
-    std::ifstream statm("/proc/self/statm");
-    std::int64_t size = 0, resident = 0;
-    statm >> size >> resident;
-    return resident * sysconf(_SC_PAGESIZE);
+    std::ifstream status("/proc/self/status");
+    ResidentSet set;
+    std::string key;
+    std::int64_t kib = 0;
+    while (status >> key) {
+        if (key == "VmRSS:" && status >> kib) set.now = kib * 1024;
+        else if (key == "VmHWM:" && status >> kib) set.peak = kib * 1024;
+        status.ignore(1 << 20, '\n');
+    }
+    return set;
+}
+
+bool ResetResidentPeak()
+{
+    std::ofstream clear("/proc/self/clear_refs");
+    clear << "5" << std::flush;
+    return static_cast<bool>(clear);
 }
 
 std::string LoadAverage()

@@ -114,7 +114,8 @@ enum RowId {
     kSmallStored,
     kRandomReads,
     kEnumerate,
-    kMemory,
+    kMemoryPeak,  // the highest resident set during the mount, less the resident set before it
+    kMemory,      // the resident set after the mount, less the resident set before it
     kRows
 };
 
@@ -128,8 +129,15 @@ struct Row {
 
 // ---- system helpers --------------------------------------------------------------------------
 
-// The resident set of this process, in bytes.
-std::int64_t ResidentBytes();
+// The resident set of this process and its highest value so far (VmRSS, VmHWM), in bytes.
+struct ResidentSet {
+    std::int64_t now = 0;
+    std::int64_t peak = 0;
+};
+ResidentSet ReadResidentSet();
+// Makes the highest value start again from the current resident set, where the kernel allows
+// it (/proc/self/clear_refs); false when it does not.
+bool ResetResidentPeak();
 // The load average of the last 1, 5 and 15 minutes.
 std::string LoadAverage();
 // text quoted for the shell.

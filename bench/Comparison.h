@@ -25,6 +25,7 @@ struct Options {
     std::uint32_t files = 100000;
     int rounds = 5;
     bool smoke = false;
+    bool tiny = false;  // 64 B-1 KiB files three levels deep (ContentParameters)
     bool reuse = false;
     fs::path workDirectory;
     std::string only;  // empty, or one group of measurements (see GroupOf)

@@ -56,14 +56,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     // The report written when an entry of this archive fails to decompress.
-    ProjectListing::ArchiveFile record;
-    record.refCount = 0;
-    record.handle = nullptr;
-    record.archivePath = layout.data.c_str();
+    ProjectListing::ArchiveFile record{};
+    const ProjectListing::DataFile dataFile{nullptr, layout.data.c_str()};
     ProjectListing::FileRecord entry{};
     entry.name = archive.EntryCount() ? archive.EntryPath(0) : "missing.txt";
     if (entry.name == nullptr) entry.name = "";
-    record.LogArchiveInfo(entry);
+    record.LogArchiveInfo(entry, dataFile);
 
     // The manager deletes the index exactly when its content is unusable.
     std::unique_ptr<ArchiveVersionManager> manager = ArchiveVersionManager::Create(layout.directory, TarnFuzz::ScratchDir().c_str());

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "reader/FileReads.h"
 #include "reader/Formats.h"
 
 namespace Tarn::VELL::Reader {
@@ -58,13 +59,16 @@ public:
     std::uint32_t EntryHash(std::uint32_t index) const;
     // The entry's path, or null when its path index lies outside the path list.
     const char* EntryPath(std::uint32_t index) const;
+    // The index as read (paths lie inside it), and where an entry's record lies in it.
+    const std::uint8_t* IndexBytes() const { return mIndex.data(); }
+    std::size_t EntryOffset(std::uint32_t index) const { return mEntriesAt + std::size_t{16} * index; }
 
 private:
     bool CheckTables();
     std::uint32_t PathOffset(std::uint32_t pathIndex) const;
 
     std::string mFilename;
-    std::vector<std::uint8_t> mIndex;
+    ByteBuffer mIndex;
     std::uint32_t mEntryCount = 0;
     std::uint32_t mEntriesAt = 0;
     std::uint32_t mPathListAt = 0;

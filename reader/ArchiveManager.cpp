@@ -1,5 +1,6 @@
 #include "reader/ArchiveManager.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <string_view>
@@ -40,43 +41,71 @@ ArchiveVersionManager::ArchiveVersionManager(std::string directory, std::vector<
     BuildTable();
 }
 
-namespace {
 // The low bits of an archive path hash mostly come from the path's last characters, which
 // many paths share (".dds"); a multiplication spreads every bit over the slot number.
-inline std::uint64_t HomeSlot(std::uint32_t hash, unsigned bits) { return (std::uint64_t{hash} * 0x9E3779B97F4A7C15ull) >> (64 - bits); }
-}  // namespace
+std::uint64_t ArchiveVersionManager::HomeSlot(std::uint32_t hash) const
+{
+    return (std::uint64_t{static_cast<std::uint32_t>(hash * 0x9E3779B1u)} * mTable.size()) >> 32;
+}
 
-// Open addressing with linear probing: entries of one hash are inserted in archive order,
-// then index order, so a probe meets them in that order too.
+// Entries of one hash are inserted in archive order, then index order, so a probe meets them
+// in that order too.
 void ArchiveVersionManager::BuildTable()
 {
     std::uint64_t entries = 0;
-    for (const auto& archive : mArchives) entries += archive->EntryCount();
-    mBits = 4;
-    while ((std::uint64_t{1} << mBits) < 2 * entries) ++mBits;
-    mTable.assign(std::uint64_t{1} << mBits, Slot{0, kEmptySlot, 0});
-    const std::uint64_t mask = mTable.size() - 1;
+    mFirstEntry.clear();
+    for (const auto& archive : mArchives) {
+        mFirstEntry.push_back(static_cast<std::uint32_t>(entries));
+        entries += archive->EntryCount();
+    }
+    // Entry numbers must fit 32 bits with room for the empty mark; an index that large cannot
+    // be read into memory anyway.
+    if (entries >= kEmptySlot) entries = kEmptySlot - 1;
+    mTable.assign(entries + entries / 2 + 1, Slot{0, kEmptySlot, kNoPath});
+    const std::uint64_t size = mTable.size();
+    std::uint64_t number = 0;
     for (std::uint32_t a = 0; a < mArchives.size(); ++a) {
         const ArchiveFile& archive = *mArchives[a];
-        for (std::uint32_t i = 0; i < archive.EntryCount(); ++i) {
+        for (std::uint32_t i = 0; i < archive.EntryCount() && number < entries; ++i, ++number) {
             const std::uint32_t hash = archive.EntryHash(i);
-            std::uint64_t slot = HomeSlot(hash, mBits);
-            while (mTable[slot].archive != kEmptySlot) slot = (slot + 1) & mask;
-            mTable[slot] = Slot{hash, a, i};
+            const char* path = archive.EntryPath(i);
+            const std::uint32_t at =
+                path ? static_cast<std::uint32_t>(path - reinterpret_cast<const char*>(archive.IndexBytes())) : kNoPath;
+            std::uint64_t slot = HomeSlot(hash);
+            while (mTable[slot].entry != kEmptySlot) slot = slot + 1 == size ? 0 : slot + 1;
+            mTable[slot] = Slot{hash, static_cast<std::uint32_t>(number), at};
         }
     }
 }
 
-std::pair<std::size_t, std::uint32_t> ArchiveVersionManager::Locate(const char* path) const
+void ArchiveVersionManager::PrefetchSlot(std::uint32_t hash) const { TARN_PREFETCH(&mTable[HomeSlot(hash)]); }
+
+void ArchiveVersionManager::PrefetchPath(std::uint32_t hash) const
 {
-    const std::uint32_t hash = ArchiveFile::HashArchivePath(path);
-    const std::uint64_t mask = mTable.size() - 1;
-    for (std::uint64_t slot = HomeSlot(hash, mBits); mTable[slot].archive != kEmptySlot; slot = (slot + 1) & mask) {
+    const std::uint64_t size = mTable.size();
+    for (std::uint64_t slot = HomeSlot(hash), probes = 0; probes < 4 && mTable[slot].entry != kEmptySlot;
+         slot = slot + 1 == size ? 0 : slot + 1, ++probes) {
         const Slot& candidate = mTable[slot];
-        if (candidate.hash != hash) continue;
-        const char* entryPath = mArchives[candidate.archive]->EntryPath(candidate.entry);
-        if (entryPath != nullptr && (std::strcmp(entryPath, path) == 0 || Win32::_stricmp(entryPath, path) == 0))
-            return {candidate.archive, candidate.entry};
+        if (candidate.hash != hash || candidate.path == kNoPath) continue;
+        const std::size_t archive = static_cast<std::size_t>(
+            std::upper_bound(mFirstEntry.begin(), mFirstEntry.end(), candidate.entry) - mFirstEntry.begin() - 1);
+        TARN_PREFETCH(reinterpret_cast<const char*>(mArchives[archive]->IndexBytes()) + candidate.path);
+        TARN_PREFETCH(mArchives[archive]->IndexBytes() + mArchives[archive]->EntryOffset(candidate.entry - mFirstEntry[archive]));
+        return;
+    }
+}
+
+std::pair<std::size_t, std::uint32_t> ArchiveVersionManager::Locate(const char* path, std::uint32_t hash) const
+{
+    const std::uint64_t size = mTable.size();
+    for (std::uint64_t slot = HomeSlot(hash); mTable[slot].entry != kEmptySlot; slot = slot + 1 == size ? 0 : slot + 1) {
+        const Slot& candidate = mTable[slot];
+        if (candidate.hash != hash || candidate.path == kNoPath) continue;
+        const std::size_t archive =
+            static_cast<std::size_t>(std::upper_bound(mFirstEntry.begin(), mFirstEntry.end(), candidate.entry) - mFirstEntry.begin()) - 1;
+        const char* entryPath = reinterpret_cast<const char*>(mArchives[archive]->IndexBytes()) + candidate.path;
+        if (std::strcmp(entryPath, path) == 0 || Win32::_stricmp(entryPath, path) == 0)
+            return {archive, candidate.entry - mFirstEntry[archive]};
     }
     return {mArchives.size(), 0};
 }
@@ -176,14 +205,25 @@ std::unique_ptr<ArchiveFile> ArchiveVersionManager::LoadArchiveFile(const char* 
 bool ArchiveVersionManager::Find(const char* path, std::string& dataFile, std::uint32_t& dataOffset,
                                  std::uint32_t& dataSize) const
 {
+    const ArchiveFile* archive = FindArchive(path, path ? ArchiveFile::HashArchivePath(path) : 0, dataOffset, dataSize);
+    if (archive == nullptr) {
+        dataFile.clear();
+        return false;
+    }
+    dataFile.assign(archive->Filename()).append(".dat");
+    return true;
+}
+
+const ArchiveFile* ArchiveVersionManager::FindArchive(const char* path, std::uint32_t hash, std::uint32_t& dataOffset,
+                                                      std::uint32_t& dataSize) const
+{
     LogTrace("%s: (%s)", kFindName, path ? path : "");
-    dataFile.clear();
     dataOffset = 0;
     dataSize = 0;
     if (path == nullptr || *path == '\0') {
         LogError("%s: Empty name", kFindName);
     } else {
-        const auto [archive, entry] = Locate(path);
+        const auto [archive, entry] = Locate(path, hash);
         // Each archive up to the one that holds the path counts as searched.
         const std::size_t searched = archive < mArchives.size() ? archive + 1 : mArchives.size();
         for (std::size_t i = 0; i < searched; ++i) mArchives[i]->TraceSearch(path);
@@ -191,12 +231,11 @@ bool ArchiveVersionManager::Find(const char* path, std::string& dataFile, std::u
             const ArchiveFile::Entry found = mArchives[archive]->GetEntry(entry);
             dataOffset = found.dataOffset;
             dataSize = found.dataSize;
-            dataFile.assign(mArchives[archive]->Filename()).append(".dat");
-            return true;
+            return mArchives[archive].get();
         }
     }
     LogTrace("%s: Failed to find file <%s>", kFindName, path ? path : "");
-    return false;
+    return nullptr;
 }
 
 ArchiveVersionManager* ArchiveManager::GetVersionManager(const char* root, const char* project, std::uint32_t version)

@@ -39,6 +39,15 @@ public:
     // Looks the path up in each archive in turn; the data file's path is the index's path
     // followed by ".dat".
     bool Find(const char* path, std::string& dataFile, std::uint32_t& dataOffset, std::uint32_t& dataSize) const;
+    // The same for a path whose archive hash (ArchiveFile::HashArchivePath) is known, naming
+    // the archive that holds it; null when none does.
+    const ArchiveFile* FindArchive(const char* path, std::uint32_t hash, std::uint32_t& dataOffset,
+                                   std::uint32_t& dataSize) const;
+
+    // Fetch ahead what a lookup of a path with this archive hash will read: its home slot,
+    // and then (with that at hand) the path the first slot of that hash points at.
+    void PrefetchSlot(std::uint32_t hash) const;
+    void PrefetchPath(std::uint32_t hash) const;
 
     const std::string& Directory() const { return mDirectory; }
     const std::vector<std::unique_ptr<ArchiveFile>>& Archives() const { return mArchives; }
@@ -48,21 +57,26 @@ public:
 private:
     // One hash table over the entries of every archive, built once, answers each lookup as the
     // archives' own searches in their order would (the first archive, and in it the first
-    // entry, that holds the path), without searching each archive in turn.
+    // entry, that holds the path), without searching each archive in turn. Open addressing
+    // with linear probing, two slots for every three entries at most; a slot keeps where the
+    // entry's path lies, so that a lookup reads the slot and the path, and no index record on
+    // the way to them.
     struct Slot {
         std::uint32_t hash;
-        std::uint32_t archive;  // kEmptySlot when free
-        std::uint32_t entry;
+        std::uint32_t entry;  // numbered through the archives in order; kEmptySlot when free
+        std::uint32_t path;   // the entry's path, from the start of its archive's index; kNoPath without one
     };
     static constexpr std::uint32_t kEmptySlot = 0xFFFFFFFFu;
+    static constexpr std::uint32_t kNoPath = 0xFFFFFFFFu;
     void BuildTable();
+    std::uint64_t HomeSlot(std::uint32_t hash) const;
     // The archive and entry holding path; archive == Archives().size() when none does.
-    std::pair<std::size_t, std::uint32_t> Locate(const char* path) const;
+    std::pair<std::size_t, std::uint32_t> Locate(const char* path, std::uint32_t hash) const;
 
     std::vector<std::unique_ptr<ArchiveFile>> mArchives;
     std::string mDirectory;
+    std::vector<std::uint32_t> mFirstEntry;  // per archive, the number of its first entry
     std::vector<Slot> mTable;
-    unsigned mBits = 0;  // the table has 2^mBits slots
 };
 
 class ArchiveManager {

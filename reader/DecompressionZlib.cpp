@@ -20,24 +20,12 @@ namespace {
 
 constexpr char kName[] = "Tarn::VELL::Reader::DecompressZlib";
 
-// Owns one inflate stream, so that every way out of the decoder frees zlib's state.
-class ScopedZlibStream {
-public:
-    ScopedZlibStream()
-    {
-        std::memset(&mStream, 0, sizeof(mStream));
-        if (inflateInit(&mStream) != Z_OK)
-            ReportAssertion("ret == Z_OK", "", "DecompressionZlib", 57, "Tarn::VELL::Reader::ScopedZlibStream::ScopedZlibStream");
-    }
-    ~ScopedZlibStream() { inflateEnd(&mStream); }
-    ScopedZlibStream(const ScopedZlibStream&) = delete;
-    ScopedZlibStream& operator=(const ScopedZlibStream&) = delete;
-    z_stream* operator->() { return &mStream; }
-    z_stream* get() { return &mStream; }
-
-private:
-    z_stream mStream;
-};
+void InitialiseStream(z_stream& stream)
+{
+    std::memset(&stream, 0, sizeof(stream));
+    if (inflateInit(&stream) != Z_OK)
+        ReportAssertion("ret == Z_OK", "", "DecompressionZlib", 57, "Tarn::VELL::Reader::ScopedZlibStream::ScopedZlibStream");
+}
 
 const char* CodeName(int code)
 {
@@ -51,23 +39,42 @@ const char* CodeName(int code)
 
 }  // namespace
 
-bool DecompressZlib(Win32::HANDLE srcFile, std::uint32_t compressedSize, std::uint32_t offsetLow, std::uint32_t offsetHigh,
-                    BlockDescriptor* blocks, std::uint32_t blockCount)
-{
-    (void)offsetHigh;  // data offsets are 32-bit
-    if (srcFile == nullptr) ReportAssertion("srcFile", "", "DecompressionZlib", 97, kName);
-    if (blocks == nullptr) ReportAssertion("blocks", "", "DecompressionZlib", 99, kName);
-    if (blockCount == 0) ReportAssertion("blockCount", "", "DecompressionZlib", 100, kName);
-    if (compressedSize == 0) return false;
-    std::uint64_t expected = 0;
-    for (std::uint32_t i = 0; i < blockCount; ++i) {
-        if (blocks[i].buffer == nullptr || blocks[i].bufferSize == 0) return false;
-        expected += blocks[i].bufferSize;
-    }
+// The inflate stream (initialised on first use, ended with the inflater) and the input buffer.
+struct ZlibInflater::State {
+    z_stream stream{};
+    bool initialised = false;
+    std::uint8_t input[kInputChunkSize];
 
-    ScopedZlibStream stream;
-    std::unique_ptr<std::uint8_t[]> input(new (std::nothrow) std::uint8_t[kInputChunkSize]);
-    if (!input) return false;
+    ~State()
+    {
+        if (initialised) inflateEnd(&stream);
+    }
+};
+
+ZlibInflater::ZlibInflater() = default;
+ZlibInflater::~ZlibInflater() = default;
+
+ZlibInflater::State* ZlibInflater::Begin()
+{
+    if (!mState) {
+        mState.reset(new (std::nothrow) State);
+        if (!mState) return nullptr;
+    }
+    if (!mState->initialised) {
+        InitialiseStream(mState->stream);
+        mState->initialised = true;
+    } else if (inflateReset(&mState->stream) != Z_OK) {
+        return nullptr;
+    }
+    return mState.get();
+}
+
+namespace {
+
+bool Inflate(ZlibInflater::State& state, Win32::HANDLE srcFile, std::uint32_t compressedSize, std::uint32_t offsetLow,
+             BlockDescriptor* blocks, std::uint32_t blockCount, std::uint64_t expected)
+{
+    z_stream* stream = &state.stream;
     std::uint32_t position = offsetLow;
     std::uint32_t notYetRead = compressedSize;
     std::uint32_t nextBlock = 0;
@@ -80,7 +87,7 @@ bool DecompressZlib(Win32::HANDLE srcFile, std::uint32_t compressedSize, std::ui
         if (stream->avail_in == 0 && notYetRead > 0) {
             const std::uint32_t toRead = notYetRead < kInputChunkSize ? notYetRead : kInputChunkSize;
             std::uint32_t read = 0;
-            if (!SyncRead(srcFile, toRead, position, 0, &read, input.get())) {
+            if (!SyncRead(srcFile, toRead, position, 0, &read, state.input)) {
                 LogError("%s: SyncRead failed: AsyncFile=0x%s, offset=%u, toRead=%u.", kName, FormatPointer(srcFile).c_str(),
                          position, toRead);
                 return false;
@@ -92,7 +99,7 @@ bool DecompressZlib(Win32::HANDLE srcFile, std::uint32_t compressedSize, std::ui
             }
             position += read;
             notYetRead -= read;
-            stream->next_in = input.get();
+            stream->next_in = state.input;
             stream->avail_in = read;
         }
         if (stream->avail_out == 0) {
@@ -107,9 +114,12 @@ bool DecompressZlib(Win32::HANDLE srcFile, std::uint32_t compressedSize, std::ui
         }
         if (stream->avail_in == 0 || stream->avail_out == 0) break;
 
+        // With the whole stream in hand and the last block to fill, inflate may finish in one
+        // call; told so, it writes straight into the block and keeps no copy in its window.
+        const bool last = notYetRead == 0 && nextBlock == blockCount && stream->next_out != &overflow;
         const uInt inputBefore = stream->avail_in;
         const uLong outputBefore = stream->total_out;
-        result = inflate(stream.get(), Z_NO_FLUSH);
+        result = inflate(stream, last ? Z_FINISH : Z_NO_FLUSH);
         if (result == Z_MEM_ERROR || result == Z_DATA_ERROR || result == Z_STREAM_ERROR || result == Z_NEED_DICT) {
             if (stream->msg != nullptr)
                 LogError("%s: zlib inflate failed with code %s: %s.", kName, CodeName(result), stream->msg);
@@ -132,6 +142,42 @@ bool DecompressZlib(Win32::HANDLE srcFile, std::uint32_t compressedSize, std::ui
         return false;
     }
     return result == Z_STREAM_END;
+}
+
+// The checks every decode starts with; the expected size, or false when the blocks cannot
+// take a stream.
+bool CheckArguments(Win32::HANDLE srcFile, std::uint32_t compressedSize, BlockDescriptor* blocks, std::uint32_t blockCount,
+                    std::uint64_t& expected)
+{
+    if (srcFile == nullptr) ReportAssertion("srcFile", "", "DecompressionZlib", 97, kName);
+    if (blocks == nullptr) ReportAssertion("blocks", "", "DecompressionZlib", 99, kName);
+    if (blockCount == 0) ReportAssertion("blockCount", "", "DecompressionZlib", 100, kName);
+    if (compressedSize == 0) return false;
+    expected = 0;
+    for (std::uint32_t i = 0; i < blockCount; ++i) {
+        if (blocks[i].buffer == nullptr || blocks[i].bufferSize == 0) return false;
+        expected += blocks[i].bufferSize;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool DecompressZlib(ZlibInflater& inflater, Win32::HANDLE srcFile, std::uint32_t compressedSize, std::uint32_t offsetLow,
+                    std::uint32_t offsetHigh, BlockDescriptor* blocks, std::uint32_t blockCount)
+{
+    (void)offsetHigh;  // data offsets are 32-bit
+    std::uint64_t expected = 0;
+    if (!CheckArguments(srcFile, compressedSize, blocks, blockCount, expected)) return false;
+    ZlibInflater::State* state = inflater.Begin();
+    return state != nullptr && Inflate(*state, srcFile, compressedSize, offsetLow, blocks, blockCount, expected);
+}
+
+bool DecompressZlib(Win32::HANDLE srcFile, std::uint32_t compressedSize, std::uint32_t offsetLow, std::uint32_t offsetHigh,
+                    BlockDescriptor* blocks, std::uint32_t blockCount)
+{
+    ZlibInflater inflater;  // zlib's state and window are freed on every way out
+    return DecompressZlib(inflater, srcFile, compressedSize, offsetLow, offsetHigh, blocks, blockCount);
 }
 
 }  // namespace Tarn::VELL::Reader

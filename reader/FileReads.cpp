@@ -45,7 +45,10 @@ int vell_fopen_s(std::FILE** stream, const char* path, const char* mode)
     return error;
 }
 
-HRESULT ReadFileBlockIntoBuffer(const char* path, std::uint32_t n, std::vector<std::uint8_t>& data)
+namespace {
+
+template <typename Buffer>
+HRESULT ReadBlock(const char* path, std::uint32_t n, Buffer& data)
 {
     LogTrace("%s: (%s, %d, %d)", kBlockName, Text(path), 0, static_cast<int>(n));
     std::FILE* stream = nullptr;
@@ -82,7 +85,8 @@ HRESULT ReadFileBlockIntoBuffer(const char* path, std::uint32_t n, std::vector<s
     return kOk;
 }
 
-HRESULT ReadFileIntoBuffer(const char* path, std::vector<std::uint8_t>& data)
+template <typename Buffer>
+HRESULT ReadWhole(const char* path, Buffer& data)
 {
     LogTrace("%s: (%s)", kWholeName, Text(path));
     struct Win32::_stat64i32 status {};
@@ -91,12 +95,25 @@ HRESULT ReadFileIntoBuffer(const char* path, std::vector<std::uint8_t>& data)
         LogError("%s: Failed to get size of \"%s\".", kWholeName, Text(path));
         return kFail;
     }
-    HRESULT result = ReadFileBlockIntoBuffer(path, static_cast<std::uint32_t>(status.st_size), data);
+    HRESULT result = ReadBlock(path, static_cast<std::uint32_t>(status.st_size), data);
     if (Failed(result)) {
         LogError("%s: Failed to read \"%s\".", kWholeName, Text(path));
         return result;
     }
     return kOk;
 }
+
+}  // namespace
+
+HRESULT ReadFileBlockIntoBuffer(const char* path, std::uint32_t n, std::vector<std::uint8_t>& data)
+{
+    return ReadBlock(path, n, data);
+}
+
+HRESULT ReadFileBlockIntoBuffer(const char* path, std::uint32_t n, ByteBuffer& data) { return ReadBlock(path, n, data); }
+
+HRESULT ReadFileIntoBuffer(const char* path, std::vector<std::uint8_t>& data) { return ReadWhole(path, data); }
+
+HRESULT ReadFileIntoBuffer(const char* path, ByteBuffer& data) { return ReadWhole(path, data); }
 
 }  // namespace Tarn::VELL::Reader

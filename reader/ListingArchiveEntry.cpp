@@ -26,34 +26,35 @@ constexpr std::uint32_t kLargestDump = 32768;
 constexpr std::int32_t kEndOfFile = static_cast<std::int32_t>(0x80070026u);  // ERROR_HANDLE_EOF
 }  // namespace
 
-bool ProjectListing::ArchiveFile::Open(const FileRecord& entry)
+bool ProjectListing::ArchiveFile::Open(const FileRecord& entry, const DataFile& data, ZlibInflater* inflater)
 {
     if (++refCount > 1) return true;
+    const std::uint32_t compressionId = CompressionId();
     if (compressionId != kCompressionNone) {
-        if (!blocks.Load(compressionId, handle, offset, 0, archiveSize, entry.size)) {
+        if (!blocks.Load(compressionId, data.handle, offset, archiveSize, entry.size, inflater)) {
             blocks.Clear();
-            RemoveReference();
-            LogFailure(entry);
+            --refCount;
+            LogFailure(entry, data);
             return false;
         }
         return true;
     }
     if (entry.size != archiveSize) {
         LogError("%s: Mismatch between manifest size and archive size for: %s", kOpenName, GetEntryPathString(&entry).c_str());
-        RemoveReference();
+        --refCount;
         return false;
     }
     return true;  // stored entries are read straight from the data file
 }
 
-bool ProjectListing::ArchiveFile::Read(std::uint64_t readOffset, std::uint32_t size, std::uint32_t* bytesRead,
-                                       void* buffer) const
+bool ProjectListing::ArchiveFile::Read(const DataFile& data, std::uint64_t readOffset, std::uint32_t size,
+                                       std::uint32_t* bytesRead, void* buffer) const
 {
-    if (handle == nullptr) {
+    if (data.handle == nullptr) {
         LogError("%s: A null file handle was passed to Read.", kReadName);
         return false;
     }
-    if (compressionId == kCompressionNone) {
+    if (CompressionId() == kCompressionNone) {
         // Clipped to the entry, as a loose file's reads are to the file: the bytes of the next
         // entry never reach the host, and a read from the end on fails as at a file's end.
         if (readOffset >= archiveSize) {
@@ -69,7 +70,8 @@ bool ProjectListing::ArchiveFile::Read(std::uint64_t readOffset, std::uint32_t s
         const std::uint64_t left = archiveSize - readOffset;
         const std::uint32_t toRead = left < size ? static_cast<std::uint32_t>(left) : size;
         const std::uint64_t at = std::uint64_t{offset} + readOffset;
-        return SyncRead(handle, toRead, static_cast<std::uint32_t>(at), static_cast<std::uint32_t>(at >> 32), bytesRead, buffer);
+        return SyncRead(data.handle, toRead, static_cast<std::uint32_t>(at), static_cast<std::uint32_t>(at >> 32), bytesRead,
+                        buffer);
     }
     const std::uint32_t copied =
         readOffset >= blocks.TotalSize() ? 0 : blocks.CopyOut(buffer, static_cast<std::uint32_t>(readOffset), size);
@@ -77,23 +79,23 @@ bool ProjectListing::ArchiveFile::Read(std::uint64_t readOffset, std::uint32_t s
     return copied == size;
 }
 
-void ProjectListing::ArchiveFile::LogFailure(const FileRecord& entry) const
+void ProjectListing::ArchiveFile::LogFailure(const FileRecord& entry, const DataFile& data) const
 {
     LogError("%s: Failed to decompress archive file \"%s\" from \"%s\", version=%s, compressionId=%u, offset=%u, "
              "archiveSize=%u, entrySize=%u.",
-             kFailureName, GetEntryPathString(&entry).c_str(), archivePath, FormatVersionString(entry.version).c_str(),
-             compressionId, offset, archiveSize, entry.size);
-    LogCompressedData();
-    LogArchiveInfo(entry);
+             kFailureName, GetEntryPathString(&entry).c_str(), data.path, FormatVersionString(entry.version).c_str(),
+             CompressionId(), offset, archiveSize, entry.size);
+    LogCompressedData(data);
+    LogArchiveInfo(entry, data);
 }
 
-void ProjectListing::ArchiveFile::LogCompressedData() const
+void ProjectListing::ArchiveFile::LogCompressedData(const DataFile& source) const
 {
     if (archiveSize > kLargestDump) return;
     std::unique_ptr<std::uint8_t[]> data(new (std::nothrow) std::uint8_t[kLargestDump]);
     std::uint32_t read = 0;
-    if (!data || !SyncRead(handle, archiveSize, offset, 0, &read, data.get())) {
-        LogError("%s: Failed to read data from \"%s\" to log the failed data.", kDumpName, archivePath);
+    if (!data || !SyncRead(source.handle, archiveSize, offset, 0, &read, data.get())) {
+        LogError("%s: Failed to read data from \"%s\" to log the failed data.", kDumpName, source.path);
         return;
     }
     static constexpr char kHex[] = "0123456789ABCDEF";
@@ -111,10 +113,10 @@ void ProjectListing::ArchiveFile::LogCompressedData() const
     }
 }
 
-void ProjectListing::ArchiveFile::LogArchiveInfo(const FileRecord& entry) const
+void ProjectListing::ArchiveFile::LogArchiveInfo(const FileRecord& entry, const DataFile& data) const
 {
     // The data file's path is the index file's path followed by ".dat".
-    std::string indexPath = archivePath ? archivePath : "";
+    std::string indexPath = data.path ? data.path : "";
     const std::size_t dot = indexPath.rfind('.');
     if (dot == std::string::npos) return;
     indexPath.resize(dot);

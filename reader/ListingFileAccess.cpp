@@ -2,8 +2,11 @@
 // level however often the host opens it: its storage record counts opens; the first open
 // acquires the handle (or, for compressed archive entries, the decompressed content), the
 // last close releases it.
+#include <new>
+
 #include "CStd/CStd.h"
 #include "logger/Log.h"
+#include "reader/Decompression.h"
 #include "reader/FileReads.h"
 #include "reader/PathProcessors.h"
 #include "reader/ProjectListing.h"
@@ -41,7 +44,10 @@ bool ProjectListing::Open(const EntryHeader* entry)
     ScopedLock lock(mLock);
     if (ArchiveFile* archived = AsArchiveFile(file->storage)) {
         LogTrace("%s: Opening archive file \"%s\".", kOpenName, file->name);
-        return archived->Open(*file);
+        // zlib entries decode with the listing's kept inflate state (opens hold the lock).
+        if (archived->CompressionId() == kCompressionZlib && archived->refCount == 0 && !mInflater)
+            mInflater.reset(new (std::nothrow) ZlibInflater);
+        return archived->Open(*file, DataFileOf(*archived), mInflater.get());
     }
     if (FileInfo* naked = AsNakedFile(file->storage)) {
         LogTrace("%s: Opening file \"%s\".", kOpenName, file->name);
@@ -64,7 +70,8 @@ bool ProjectListing::Read(const EntryHeader* entry, std::uint64_t offset, std::u
     }
     if (size == 0) return true;
     const auto* file = static_cast<const FileRecord*>(entry);
-    if (const ArchiveFile* archived = AsArchiveFile(file->storage)) return archived->Read(offset, size, bytesRead, buffer);
+    if (const ArchiveFile* archived = AsArchiveFile(file->storage))
+        return archived->Read(DataFileOf(*archived), offset, size, bytesRead, buffer);
     const FileInfo* loose = AsNakedFile(file->storage);
     if (loose == nullptr) loose = AsManagedFile(file->storage);
     if (loose != nullptr) return loose->Read(offset, size, bytesRead, buffer);

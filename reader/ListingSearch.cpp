@@ -1,6 +1,7 @@
 #include "reader/ListingSearch.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "platform/Win32.h"
 #include "reader/RuntimeEnvironment.h"
@@ -64,7 +65,7 @@ void ListingSearch::Advance()
 std::unique_ptr<ListingSearch> RuntimeEnvironment::BeginSearch(const char* directoryPath) const
 {
     std::vector<DirectoryCursor> cursors;
-    const std::uint32_t hash = ProjectListing::HashPath(directoryPath);
+    const std::uint32_t hash = ProjectListing::BucketHash(directoryPath, std::strlen(directoryPath));
     for (const auto& listing : mListings) {
         const ProjectListing::EntryHeader* entry = listing->Lookup(directoryPath, hash);
         if (entry != nullptr && listing->IsDirectory(entry))

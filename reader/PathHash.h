@@ -1,18 +1,19 @@
-// The two path hashes of the stored content and the ASCII case folding they share:
+// The path hashes and the ASCII case folding they share:
 //   - the archive index hash (a 32-bit ELF-style hash), which the archive index stores per
-//     entry and sorts by (docs/formats.md, "Archive index");
-//   - the listing hash (32-bit FNV-1-style: multiply, then xor), which a project listing
-//     keeps per entry for its buckets.
-// Both fold 'A'-'Z' to 'a'-'z' and nothing else, and both take each byte as a signed
-// character widened to 32 bits, so bytes 0x80 to 0xFF enter as 0xFFFFFF80 to 0xFFFFFFFF.
+//     entry and sorts by (docs/formats.md, "Archive index"); it folds 'A'-'Z' to 'a'-'z' and
+//     nothing else, and takes each byte as a signed character widened to 32 bits, so bytes
+//     0x80 to 0xFF enter as 0xFFFFFF80 to 0xFFFFFFFF;
+//   - the bucket hash, which a project listing's lookup table is keyed by; it is nowhere
+//     stored, so it is free to be fast: eight bytes at a time, folded the same way.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace Tarn::VELL::Reader::PathHash {
 
-// What each byte contributes to either hash.
+// What each byte contributes to the archive hash.
 struct FoldTable {
     std::uint32_t value[256];
 };
@@ -29,39 +30,61 @@ inline constexpr FoldTable kFold = MakeFoldTable();
 
 inline std::uint32_t Fold(char c) { return kFold.value[static_cast<unsigned char>(c)]; }
 
+// Eight bytes at once: each byte 'A' to 'Z' gets 0x20 added; every other byte (0x80 and above
+// included) stays as it is.
+inline std::uint64_t FoldWord(std::uint64_t x)
+{
+    constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+    constexpr std::uint64_t kHigh = 0x8080808080808080ull;
+    const std::uint64_t low7 = x & ~kHigh;
+    const std::uint64_t atLeastA = low7 + kOnes * (0x80 - 'A');
+    const std::uint64_t aboveZ = low7 + kOnes * (0x80 - 'Z' - 1);
+    const std::uint64_t upper = atLeastA & ~aboveZ & ~x & kHigh;
+    return x | (upper >> 2);
+}
+
 // ---- the archive index hash ----------------------------------------------------------------
 
-inline std::uint32_t ArchiveHash(const char* path)
+inline std::uint32_t ArchiveStep(std::uint32_t h, char c)
 {
-    std::uint32_t h = 0;
-    for (; *path; ++path) {
-        h = (h << 4) + Fold(*path);
-        const std::uint32_t g = h & 0xF0000000u;
-        h ^= g >> 24;  // with g == 0 both steps change nothing
-        h ^= g;
+    h = (h << 4) + Fold(c);
+    const std::uint32_t g = h & 0xF0000000u;
+    h ^= g >> 24;  // with g == 0 both steps change nothing
+    return h ^ g;
+}
+
+// h continued over the characters of s up to its terminator: the hash of a path is the hash
+// of its first part continued over the rest.
+inline std::uint32_t ArchiveContinue(std::uint32_t h, const char* s)
+{
+    for (; *s; ++s) h = ArchiveStep(h, *s);
+    return h;
+}
+
+inline std::uint32_t ArchiveHash(const char* path) { return ArchiveContinue(0, path); }
+
+// ---- the bucket hash -----------------------------------------------------------------------
+
+// What a listing's lookup table is keyed by: the path, ASCII letters folded, eight bytes at a
+// time (each step a multiplication), so that hashing a path costs a few nanoseconds.
+inline std::uint32_t BucketHash(const char* path, std::size_t length)
+{
+    constexpr std::uint64_t kMultiplier = 0x9E3779B97F4A7C15ull;
+    std::uint64_t h = length * kMultiplier;
+    for (; length >= 8; path += 8, length -= 8) {
+        std::uint64_t word;
+        std::memcpy(&word, path, 8);
+        h = (h ^ FoldWord(word)) * kMultiplier;
+        h ^= h >> 29;
     }
-    return h;
-}
-
-// ---- the listing hash ----------------------------------------------------------------------
-
-constexpr std::uint32_t kListingBasis = 0x811C9DC5;  // the hash of the empty path (the root)
-constexpr std::uint32_t kListingPrime = 0x01000193;
-
-inline std::uint32_t ListingStep(std::uint32_t h, char c) { return (h * kListingPrime) ^ Fold(c); }
-
-// h continued over the characters of s up to its terminator.
-inline std::uint32_t ListingContinue(std::uint32_t h, const char* s)
-{
-    for (; *s; ++s) h = ListingStep(h, *s);
-    return h;
-}
-
-inline std::uint32_t ListingHash(const char* path, std::size_t length)
-{
-    std::uint32_t h = kListingBasis;
-    for (std::size_t i = 0; i < length; ++i) h = ListingStep(h, path[i]);
-    return h;
+    if (length > 0) {
+        std::uint64_t word = 0;
+        std::memcpy(&word, path, length);
+        h = (h ^ FoldWord(word)) * kMultiplier;
+    }
+    h ^= h >> 32;
+    h *= 0xD6E8FEB86659FD93ull;
+    return static_cast<std::uint32_t>(h >> 32);
 }
 
 }  // namespace Tarn::VELL::Reader::PathHash

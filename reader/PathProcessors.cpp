@@ -6,6 +6,7 @@
 #include "CStd/PathJoin.h"
 #include "logger/Log.h"
 #include "platform/Win32.h"
+#include "reader/PathHash.h"
 #include "reader/Version.h"
 
 namespace Tarn::VELL::Reader {
@@ -39,37 +40,23 @@ PathMatcher::PathMatcher(const char* path) : start(path), cursor(path + std::str
 
 namespace {
 
-// Each byte 'A' to 'Z' of a word gets 0x20 added; every other byte (0x80 and above included)
-// stays as it is.
-inline std::uint64_t FoldWord(std::uint64_t x)
-{
-    constexpr std::uint64_t kOnes = 0x0101010101010101ull;
-    constexpr std::uint64_t kHigh = 0x8080808080808080ull;
-    const std::uint64_t low7 = x & ~kHigh;
-    const std::uint64_t atLeastA = low7 + kOnes * (0x80 - 'A');
-    const std::uint64_t aboveZ = low7 + kOnes * (0x80 - 'Z' - 1);
-    const std::uint64_t upper = atLeastA & ~aboveZ & ~x & kHigh;
-    return x | (upper >> 2);
-}
-
 inline int FoldByte(unsigned char c) { return static_cast<unsigned>(c - 'A') < 26u ? c + ('a' - 'A') : c; }
 
-// Whether n bytes are equal ignoring ASCII case, eight at a time: a path spelled in any case
-// costs the same.
-inline bool EqualNoCase(const char* a, const char* b, std::size_t n)
+}  // namespace
+
+// Eight bytes at a time: a path spelled in any case costs the same.
+bool EqualIgnoringAsciiCase(const char* a, const char* b, std::size_t n)
 {
     for (; n >= 8; a += 8, b += 8, n -= 8) {
         std::uint64_t x, y;
         std::memcpy(&x, a, 8);
         std::memcpy(&y, b, 8);
-        if (x != y && FoldWord(x) != FoldWord(y)) return false;
+        if (x != y && PathHash::FoldWord(x) != PathHash::FoldWord(y)) return false;
     }
     for (; n > 0; ++a, ++b, --n)
         if (*a != *b && FoldByte(static_cast<unsigned char>(*a)) != FoldByte(static_cast<unsigned char>(*b))) return false;
     return true;
 }
-
-}  // namespace
 
 bool PathMatcher::Process(const ProjectListing::EntryHeader* entry)
 {
@@ -77,7 +64,7 @@ bool PathMatcher::Process(const ProjectListing::EntryHeader* entry)
     const std::size_t n = std::strlen(entry->name);
     if (n > static_cast<std::size_t>(cursor - start)) return false;
     const char* at = cursor - n;
-    if (!EqualNoCase(at, entry->name, n)) return false;
+    if (!EqualIgnoringAsciiCase(at, entry->name, n)) return false;
     if (at > start) {
         if (at[-1] != '/') return false;
         cursor = at - 1;

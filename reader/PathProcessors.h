@@ -4,13 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "CStd/CStd.h"
 #include "reader/ProjectListing.h"
-
-#if defined(__GNUC__)
-#define TARN_PREFETCH(address) __builtin_prefetch(address)
-#else
-#define TARN_PREFETCH(address) ((void)(address))
-#endif
 
 namespace Tarn::VELL::Reader {
 
@@ -42,6 +37,9 @@ public:
     const char* cursor;
     bool matched = false;
 };
+
+// Whether n bytes are equal when ASCII letters are folded to lower case (and nothing else is).
+bool EqualIgnoringAsciiCase(const char* a, const char* b, std::size_t n);
 
 // The walk of WalkPath for a processor whose type is known here, without virtual calls (the
 // lookup path uses it with PathMatcher).

@@ -27,7 +27,7 @@ bool NameLess(const char* a, const char* b) { return Win32::_stricmp(a, b) < 0; 
 // The manifest over the file's record layout; a name refused by the checks is reported here,
 // before the caller reports the manifest as invalid.
 template <typename Entry>
-std::unique_ptr<ReleaseManifest> Construct(std::vector<std::uint8_t> buffer)
+std::unique_ptr<ReleaseManifest> Construct(ByteBuffer buffer)
 {
     auto manifest = std::make_unique<ReleaseManifestTemplate<Entry>>(std::move(buffer));
     if (manifest->RefusedNameKind() != nullptr)
@@ -63,7 +63,7 @@ std::unique_ptr<ReleaseManifest> ReleaseManifest::Load(const char* path)
         return nullptr;
     }
 
-    std::vector<std::uint8_t> buffer;
+    ByteBuffer buffer;
     const auto size = static_cast<std::uint32_t>(status.st_size);
     bool read = false;
     try {
@@ -109,7 +109,7 @@ std::unique_ptr<ReleaseManifest> ReleaseManifest::Load(const char* path)
 // ---- construction and checks --------------------------------------------------------------
 
 template <typename Entry>
-ReleaseManifestTemplate<Entry>::ReleaseManifestTemplate(std::vector<std::uint8_t> buffer) : mBuffer(std::move(buffer))
+ReleaseManifestTemplate<Entry>::ReleaseManifestTemplate(ByteBuffer buffer) : mBuffer(std::move(buffer))
 {
     if (!CheckRegions()) {
         Invalidate();
@@ -172,7 +172,7 @@ void ReleaseManifestTemplate<Entry>::CollectStrings(std::uint32_t capacityHint)
     while (start < end) {
         const auto* terminator = static_cast<const char*>(std::memchr(start, '\0', static_cast<std::size_t>(end - start)));
         if (terminator == nullptr) break;  // bytes without a terminator form no string
-        mStrings.push_back(start);
+        mStrings.push_back(static_cast<std::uint32_t>(start - mStringData));
         start = terminator + 1;
     }
 }

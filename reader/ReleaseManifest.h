@@ -34,6 +34,7 @@
 #include <vector>
 
 #include "reader/ArchiveBinding.h"
+#include "reader/FileReads.h"
 #include "reader/Formats.h"
 
 namespace Tarn::VELL::Reader {
@@ -107,7 +108,11 @@ class ReleaseManifestTemplate final : public ReleaseManifest {
 public:
     // Takes the file's bytes, checks them and sorts the sibling lists. A failed check
     // leaves the buffer empty (IsValid() false).
-    explicit ReleaseManifestTemplate(std::vector<std::uint8_t> buffer);
+    explicit ReleaseManifestTemplate(ByteBuffer buffer);
+    explicit ReleaseManifestTemplate(const std::vector<std::uint8_t>& buffer)
+        : ReleaseManifestTemplate(ByteBuffer(buffer.begin(), buffer.end()))
+    {
+    }
 
     bool IsValid() const override { return !mBuffer.empty(); }
     ProjectListing* CreateListing(const char* rootDir) override;
@@ -122,7 +127,7 @@ public:
     std::uint32_t StringCount() const override { return static_cast<std::uint32_t>(mStrings.size()); }
     const char* String(std::uint32_t index) const override
     {
-        return index < mStrings.size() ? mStrings[index] : nullptr;
+        return index < mStrings.size() ? mStringData + mStrings[index] : nullptr;
     }
     const char* StringData() const override { return mStringData; }
     std::uint32_t StringDataSize() const override { return mStringDataSize; }
@@ -146,9 +151,26 @@ public:
 private:
     ProjectListing* BuildListing(const char* rootDir, const char* projectRoot);
     struct BindingScratch;
-    void BindFile(std::uint32_t index, const std::string& path, const char* rootDir, const char* projectRoot,
-                  ArchiveManager& archives, BindingScratch& scratch, FileBinding& binding, BindingCounts& counts,
-                  DataFileHandles& handles) const;
+    void BindFile(std::uint32_t index, const std::string& path, std::uint32_t archiveHash, const char* rootDir,
+                  const char* projectRoot, ArchiveManager& archives, BindingScratch& scratch, FileBinding& binding,
+                  BindingCounts& counts, DataFileHandles& handles) const;
+    // How many files the walk of the tree hands over at once.
+    static constexpr std::uint32_t kWalkBatch = 16;
+    // A file as the walk of the tree meets it.
+    struct FileVisit {
+        std::uint32_t index;
+        const char* name;
+        std::string path;    // from the root, cut at kMaxPath characters
+        std::uint32_t hash;  // the listing's bucket hash of that path
+    };
+    // Breadth first from the root, as a listing is laid out: for each directory taken from the
+    // queue its subdirectories, then its files, each range in record order, a subdirectory
+    // with children queued in turn. Each entry reached is given with the bucket hash of its
+    // path and its parent's state; onDirectory returns the state of the directory given.
+    // Files come in batches: onFiles sees a batch before onFile visits its files one by one,
+    // so that what their visits will read can be fetched from memory ahead, all at once.
+    template <typename State, typename OnDirectory, typename OnFiles, typename OnFile>
+    void WalkTree(State rootState, OnDirectory&& onDirectory, OnFiles&& onFiles, OnFile&& onFile) const;
 
     bool CheckRegions();
     void CollectStrings(std::uint32_t capacityHint);
@@ -162,14 +184,14 @@ private:
     std::uint32_t LoadFileName(std::uint32_t index) const;
     void Invalidate();
 
-    std::vector<std::uint8_t> mBuffer;
+    ByteBuffer mBuffer;
     std::uint32_t mDirectoryCount = 0;
     std::uint8_t* mDirectories = nullptr;
     std::uint32_t mFileCount = 0;
     std::uint8_t* mFiles = nullptr;
     const char* mStringData = nullptr;
     std::uint32_t mStringDataSize = 0;
-    std::vector<const char*> mStrings;
+    std::vector<std::uint32_t> mStrings;  // where each string begins in the string data
     const char* mRefusedNameKind = nullptr;
     std::string mRefusedName;
 };

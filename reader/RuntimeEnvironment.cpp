@@ -168,7 +168,7 @@ RuntimeEnvironment::Found RuntimeEnvironment::FindEntry(const char* path) const
 
 RuntimeEnvironment::Found RuntimeEnvironment::FindEntry(const char* path, std::size_t length) const
 {
-    const std::uint32_t hash = ProjectListing::HashPath(path, length);
+    const std::uint32_t hash = ProjectListing::BucketHash(path, length);
     for (const auto& listing : mListings)
         if (const ProjectListing::EntryHeader* entry = listing->Lookup(path, length, hash)) return {listing.get(), entry};
     return {nullptr, nullptr};

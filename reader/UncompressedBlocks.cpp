@@ -81,7 +81,8 @@ bool UncompressedBlocks::FromFile(Win32::HANDLE file, std::uint32_t offsetLow, s
 }
 
 bool UncompressedBlocks::Load(std::uint32_t compressionId, Win32::HANDLE file, std::uint32_t offsetLow,
-                              std::uint32_t offsetHigh, std::uint32_t storedSize, std::uint32_t uncompressedSize)
+                              std::uint32_t offsetHigh, std::uint32_t storedSize, std::uint32_t uncompressedSize,
+                              ZlibInflater* inflater)
 {
     if (uncompressedSize == 0) return Allocate(0);
     if (compressionId == kCompressionNone) {
@@ -89,7 +90,7 @@ bool UncompressedBlocks::Load(std::uint32_t compressionId, Win32::HANDLE file, s
         return storedSize == 0 || FromFile(file, offsetLow, offsetHigh);
     }
     if (!Allocate(uncompressedSize)) return false;
-    return Decompress(compressionId, file, offsetLow, offsetHigh, storedSize, mBlocks, mBlockCount);
+    return Decompress(compressionId, file, offsetLow, offsetHigh, storedSize, mBlocks, mBlockCount, inflater);
 }
 
 }  // namespace Tarn::VELL::Reader

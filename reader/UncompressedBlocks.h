@@ -9,6 +9,8 @@
 
 namespace Tarn::VELL::Reader {
 
+class ZlibInflater;
+
 // One output block of a decoder.
 struct BlockDescriptor {
     std::uint8_t* buffer;
@@ -33,9 +35,10 @@ public:
     bool FromFile(Win32::HANDLE file, std::uint32_t offsetLow, std::uint32_t offsetHigh);
     // Fills the object with a file stored under compressionId at the offset: stored bytes
     // (storedSize of them) are read as they are, compressed ones decompressed into
-    // uncompressedSize bytes. A size of 0 succeeds without reading.
+    // uncompressedSize bytes (zlib ones with the inflater, when given). A size of 0 succeeds
+    // without reading.
     bool Load(std::uint32_t compressionId, Win32::HANDLE file, std::uint32_t offsetLow, std::uint32_t offsetHigh,
-              std::uint32_t storedSize, std::uint32_t uncompressedSize);
+              std::uint32_t storedSize, std::uint32_t uncompressedSize, ZlibInflater* inflater = nullptr);
 
     BlockDescriptor* Blocks() const { return mBlocks; }
     std::uint32_t BlockCount() const { return mBlockCount; }

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds TarnVellIO and runs its demo ("demo"), every test ("test", the default) or the
 # benchmarks ("bench": a Release build in build-release, the micro-benchmarks, then
-# vell_compare on its full content set; further arguments go to vell_compare).
+# vell_compare on its full content set; further arguments go to vell_compare, except
+# --million, which also runs vell_compare on a million tiny files: that set is written once
+# into build-release/compare-million, or $TARN_MILLION_DIR, and reused by later runs).
 # "windows" and "windows64" build the 32-bit and the 64-bit Windows DLL and test them under
 # Wine (scripts/windows.sh).
 # Installs the Debian packages the build needs first, when they are missing and this runs
@@ -69,14 +71,27 @@ case "$action" in
       echo; echo "\$ $bench"
       "$release/bench/$bench"
     done
-    echo; echo "\$ vell_compare ${*:2}"
-    "$release/bench/vell_compare" "${@:2}"
+    million=false
+    compare=()
+    for argument in "${@:2}"; do
+      if [ "$argument" = --million ]; then million=true; else compare+=("$argument"); fi
+    done
+    echo; echo "\$ vell_compare ${compare[*]}"
+    "$release/bench/vell_compare" "${compare[@]}"
+    if [ "$million" = true ]; then
+      # PhysicsFS takes far too long to mount a million files; the targets there are libzip's.
+      million_set=(--files 1000000 --tiny --backends vell,libzip,limit,pread
+                   --work-dir "${TARN_MILLION_DIR:-$release/compare-million}" --reuse)
+      echo; echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)"
+      echo "\$ vell_compare ${million_set[*]}"
+      "$release/bench/vell_compare" "${million_set[@]}"
+    fi
     ;;
   windows | windows64)
     exec scripts/windows.sh "$action"
     ;;
   *)
-    echo "usage: scripts/build.sh [demo|test|bench [vell_compare options]|windows|windows64]" >&2
+    echo "usage: scripts/build.sh [demo|test|bench [--million] [vell_compare options]|windows|windows64]" >&2
     exit 2
     ;;
 esac

@@ -3,6 +3,8 @@
 # read the sample release; the installed vell reads it too.
 #   cmake -DBUILD_DIR=... -DWORK_DIR=... -DSAMPLE=<release dir> -DVERSION=x.y.z
 #         -DC_COMPILER=... -DGENERATOR=... [-DPKG_CONFIG=...] -P InstallAndConsume.cmake
+# For a Windows build also -DTOOLCHAIN=<toolchain file> -DEMULATOR=<wine-run>: the programs
+# then run under the emulator and the host is cross-built (no pkg-config host there).
 cmake_minimum_required(VERSION 3.19)
 set(here ${CMAKE_CURRENT_LIST_DIR})
 set(prefix ${WORK_DIR}/prefix)
@@ -28,8 +30,14 @@ function(expect_output what)
 endfunction()
 
 run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
-foreach(file include/TarnVellIO.h lib/libtarnvellio.so.${VERSION} lib/cmake/TarnVellIO/TarnVellIOConfig.cmake
-             lib/cmake/TarnVellIO/TarnVellIOConfigVersion.cmake lib/pkgconfig/tarnvellio.pc bin/vell bin/vellpack)
+if(EMULATOR)
+  set(exe .exe)
+  set(library bin/TarnVellIO.dll lib/libTarnVellIO.dll.a)
+else()
+  set(library lib/libtarnvellio.so.${VERSION})
+endif()
+foreach(file include/TarnVellIO.h ${library} lib/cmake/TarnVellIO/TarnVellIOConfig.cmake
+             lib/cmake/TarnVellIO/TarnVellIOConfigVersion.cmake lib/pkgconfig/tarnvellio.pc bin/vell${exe} bin/vellpack${exe})
   if(NOT EXISTS ${prefix}/${file})
     message(FATAL_ERROR "not installed: ${file}")
   endif()
@@ -37,24 +45,39 @@ endforeach()
 
 # The installed tools run from the prefix and tell the version.
 foreach(tool vell vellpack)
-  run(${prefix}/bin/${tool} --version)
+  run(${EMULATOR} ${prefix}/bin/${tool}${exe} --version)
+  string(REPLACE "\r" "" out "${out}")
   if(NOT out MATCHES "^${tool} \\(TarnVellIO\\) ${VERSION}\n$")
     message(FATAL_ERROR "${tool} --version printed: ${out}")
   endif()
 endforeach()
-run(${prefix}/bin/vell -C ${SAMPLE} check)
+run(${EMULATOR} ${prefix}/bin/vell${exe} -C ${SAMPLE} check)
 if(NOT out MATCHES " 0 failed")
   message(FATAL_ERROR "the installed vell failed on the sample: ${out}")
 endif()
 
 # A CMake host: find_package(TarnVellIO) through CMAKE_PREFIX_PATH.
-run(${CMAKE_COMMAND} -S ${here}/consumer -B ${WORK_DIR}/cmake-host -G ${GENERATOR} -DCMAKE_C_COMPILER=${C_COMPILER}
+if(TOOLCHAIN)
+  # A cross-build searches only below its target root: the package is named directly.
+  set(host_options -DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN} -DTarnVellIO_DIR=${prefix}/lib/cmake/TarnVellIO)
+else()
+  set(host_options -DCMAKE_C_COMPILER=${C_COMPILER})
+endif()
+run(${CMAKE_COMMAND} -S ${here}/consumer -B ${WORK_DIR}/cmake-host -G ${GENERATOR} ${host_options}
     -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF)
 run(${CMAKE_COMMAND} --build ${WORK_DIR}/cmake-host)
-run(${WORK_DIR}/cmake-host/consumer ${SAMPLE})
+if(EMULATOR)
+  # The host finds the DLL beside it, as a game does.
+  file(COPY ${prefix}/bin/TarnVellIO.dll DESTINATION ${WORK_DIR}/cmake-host)
+endif()
+run(${EMULATOR} ${WORK_DIR}/cmake-host/consumer${exe} ${SAMPLE})
+string(REPLACE "\r" "" out "${out}")
 expect_output("find_package host")
 
 # A host built by hand from pkg-config's flags.
+if(EMULATOR)
+  return()  # pkg-config's flags are for this system's compiler
+endif()
 if(NOT PKG_CONFIG)
   message(WARNING "pkg-config is missing (Debian: pkg-config): the pkg-config host is not tried")
   return()

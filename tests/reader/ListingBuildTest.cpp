@@ -2,6 +2,7 @@
 // every message about what is missing), unreached entries, both record layouts, relative roots.
 #include <sstream>
 
+#include "reader/PathHash.h"
 #include "reader/PathProcessors.h"
 #include "writer/ReleaseManifest.h"
 #include "writer/Sample.h"
@@ -37,9 +38,7 @@ std::string Describe(const ProjectListing& listing)
                           : listing.AsManagedFile(f->storage) ? 'M'
                           : listing.AsNakedFile(f->storage)   ? 'N'
                                                               : '-';
-        out << GetEntryPathString(f) << ' ' << f->size << ' ' << f->version << ' ' << kind;
-        for (std::uint8_t byte : f->checksum) out << ' ' << int(byte);
-        out << '\n';
+        out << GetEntryPathString(f) << ' ' << f->size << ' ' << f->version << ' ' << kind << '\n';
     }
     return out.str();
 }
@@ -74,13 +73,45 @@ TEST(ListingLookup, IgnoresAsciiCaseButRefusesALeadingSlashOrBackslashesAndHashe
                              "/", "data/\xE4pfel.txt"})  // only ASCII letters fold
         EXPECT_EQ(listing.Lookup(path), nullptr) << path;
 
-    // The bucket hash folds ASCII letters only and adds high bytes sign-extended.
-    constexpr std::uint32_t kAfterOne = 0x811C9DC5u * 0x01000193u;
-    EXPECT_EQ(ProjectListing::HashPath(""), 0x811C9DC5u);
-    EXPECT_EQ(ProjectListing::HashPath("A"), kAfterOne ^ 0x61u);
-    EXPECT_EQ(ProjectListing::HashPath("ab"), ((kAfterOne ^ 0x61u) * 0x01000193u) ^ 0x62u);
-    EXPECT_EQ(ProjectListing::HashPath("\xC4"), kAfterOne ^ 0xFFFFFFC4u);
-    EXPECT_EQ(ProjectListing::HashPath("@") ^ ProjectListing::HashPath("["), 0x40u ^ 0x5Bu);  // just outside A to Z
+
+    // Names up to 19 characters sit in the lookup table, longer ones beside it: both are found,
+    // and neither by a path one character short or long.
+    const std::string inSlot = "abcdefghijklmnopqr9", besideSlot = "abcdefghijklmnopqr20";
+    Content edges(ProjectRelease("P", 1)
+                      .Add("DATA/" + inSlot, "a", Storage::Naked)
+                      .Add("DATA/" + besideSlot, "b", Storage::Naked));
+    const ProjectListing& edgeListing = edges.Build();
+    for (const std::string& name : {inSlot, besideSlot}) {
+        const Entry* entry = edgeListing.Lookup(("data/" + name).c_str());
+        ASSERT_NE(entry, nullptr) << name;
+        EXPECT_EQ(GetEntryPathString(entry), "DATA/" + name);
+        EXPECT_EQ(edgeListing.Lookup(("DATA/" + name + "x").c_str()), nullptr) << name;
+        EXPECT_EQ(edgeListing.Lookup(("DATA/" + name.substr(0, name.size() - 1)).c_str()), nullptr) << name;
+    }
+}
+
+TEST(BucketHash, FoldsEachAsciiLetterInEveryPlaceOfAWordAndNothingElse)
+{
+    using namespace Tarn::VELL::Reader::PathHash;
+    auto foldBytes = [](std::uint64_t word) {
+        std::uint64_t folded = 0;
+        for (int place = 0; place < 8; ++place) {
+            std::uint64_t c = (word >> (8 * place)) & 0xFF;
+            if (c >= 'A' && c <= 'Z') c += 'a' - 'A';
+            folded |= c << (8 * place);
+        }
+        return folded;
+    };
+    // Neighbours at the edges of the letters and above 0x7F, so that a carry or borrow between
+    // bytes shows.
+    for (const std::uint64_t around : {0x405A5B60617A7BFFull, 0xC1DA80FF41007F5Aull, 0ull})
+        for (int place = 0; place < 8; ++place)
+            for (std::uint64_t c = 0; c < 256; ++c) {
+                const std::uint64_t word = (around & ~(0xFFull << (8 * place))) | (c << (8 * place));
+                ASSERT_EQ(FoldWord(word), foldBytes(word)) << std::hex << word;
+            }
+    EXPECT_EQ(ProjectListing::BucketHash("DATA/Characters/X.DDS", 21), ProjectListing::BucketHash("data/characters/x.dds", 21));
+    EXPECT_NE(ProjectListing::BucketHash("data/a", 6), ProjectListing::BucketHash("data/a", 5));
 }
 
 TEST(ListingBuckets, KeepSevenOfEveryEightEntriesAndFindTheRootByTheEmptyPath)
@@ -183,8 +214,8 @@ TEST(ListingBinding, OpensEachDataFileOnceAndSharesItsHandle)
     auto* one = listing.AsArchiveFile(content.File("one.txt")->storage);
     auto* two = listing.AsArchiveFile(content.File("two.txt")->storage);
     ASSERT_TRUE(one && two);
-    EXPECT_EQ(one->handle, two->handle);
-    EXPECT_EQ(std::string(one->archivePath), kept);
+    EXPECT_EQ(listing.DataFileOf(*one).handle, listing.DataFileOf(*two).handle);
+    EXPECT_EQ(std::string(listing.DataFileOf(*one).path), kept);
     EXPECT_EQ(listing.ArchivedCount(), 2u);
     for (const char* file : {"three.txt", "four.txt"}) {
         EXPECT_TRUE(LoggedError(log, kBindName + "Missing archive file: " + missing + ": affects: " + file));
@@ -266,7 +297,7 @@ TEST(ListingBuild, FindsArchivesBelowARelativeRoot)
     auto listing = ListingFrom(content.written.manifestPath, "VELL");
     ASSERT_NE(listing, nullptr);
     EXPECT_TRUE(log.Texts(VELL_LOG_WARN).empty()) << log.Dump();
-    EXPECT_EQ(std::string(listing->AsArchiveFile(FileAt(*listing, "DATA/z.bin")->storage)->archivePath),
+    EXPECT_EQ(std::string(listing->DataFileOf(*listing->AsArchiveFile(FileAt(*listing, "DATA/z.bin")->storage)).path),
               "VELL/projects/P/filearchives/0.0.0.1/data_0.0.0.2_000.olm.dat");
     EXPECT_EQ(ReadWhole(*listing, "DATA/z.bin"), std::string(3000, 'z'));
     EXPECT_EQ(ReadWhole(*listing, "DATA/s.bin"), "stored");

@@ -1,11 +1,15 @@
 #include "Storage.h"
 
 #include <filesystem>
+#include <map>
+#include <mutex>
 #include <system_error>
 
 #include "CStd/CStd.h"
 #include "logger/LogTable.h"
+#include "reader/Formats.h"
 #include "reader/ProjectListing.h"
+#include "reader/ReleaseManifest.h"
 #include "reader/RuntimeEnvironment.h"
 #include "reader/Version.h"
 #include "support/QuietLogTable.h"
@@ -14,10 +18,29 @@ namespace Vell {
 
 using Tarn::VELL::Reader::FormatVersionString;
 using Tarn::VELL::Reader::ProjectListing;
+using Tarn::VELL::Reader::ReleaseManifest;
 using Tarn::VELL::Reader::RuntimeEnvironment;
 
+// A listing keeps no checksums: they are read from its release manifest, loaded a second time
+// when a file of that listing is first asked for (the records are in the listing's order).
 struct StorageView::Loaded {
     std::unique_ptr<RuntimeEnvironment> environment;
+    std::mutex manifestsLock;
+    std::map<const ProjectListing*, std::unique_ptr<ReleaseManifest>> manifests;  // null: none could be loaded
+
+    const ReleaseManifest* ManifestOf(const ProjectListing& listing)
+    {
+        const std::lock_guard<std::mutex> hold(manifestsLock);
+        auto [at, added] = manifests.try_emplace(&listing);
+        if (added) {
+            const std::filesystem::path path = std::filesystem::path(listing.ProjectRoot()) / "releases" /
+                                               FormatVersionString(listing.ReleaseVersion()).c_str() /
+                                               Tarn::VELL::Reader::kReleaseManifestName;
+            at->second = ReleaseManifest::Load(path.string().c_str());
+            if (at->second && !at->second->IsValid()) at->second.reset();
+        }
+        return at->second.get();
+    }
 };
 
 namespace {
@@ -77,15 +100,18 @@ std::optional<StorageDetails> StorageView::Find(const std::string& path) const
     details.project = listing->ProjectName() ? listing->ProjectName() : "";
     details.release = FormatVersionString(listing->ReleaseVersion()).c_str();
     details.version = FormatVersionString(file->version).c_str();
-    std::copy(std::begin(file->checksum), std::end(file->checksum), details.checksum.begin());
+    const std::uint32_t index = static_cast<std::uint32_t>(file - listing->File(0));
+    const ReleaseManifest* manifest = mLoaded->ManifestOf(*listing);
+    if (manifest != nullptr && index < manifest->FileCount()) details.checksum = manifest->File(index).checksum;
     if (file->storage == nullptr) {
         details.storage = "missing";
         return details;
     }
     if (const ProjectListing::ArchiveFile* archived = listing->AsArchiveFile(file->storage)) {
         details.storage = "archived";
-        details.codec = CodecName(archived->compressionId);
-        details.file = archived->archivePath ? archived->archivePath : "";
+        details.codec = CodecName(archived->CompressionId());
+        const char* dataFile = listing->DataFileOf(*archived).path;
+        details.file = dataFile ? dataFile : "";
         details.offset = archived->offset;
         details.storedSize = archived->archiveSize;
         return details;
