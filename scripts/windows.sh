@@ -29,8 +29,10 @@ if [ "$action" = windows ] && [ "$(id -u)" = 0 ] && ! dpkg --print-foreign-archi
   dpkg --add-architecture i386
   apt-get update -qq
 fi
+# The Linux programs the tests compare with need the Linux build's own packages; nlohmann's
+# JSON headers serve both builds.
 require_packages cmake ninja-build dpkg-dev "g++-mingw-w64-$arch-posix" "binutils-mingw-w64-$arch" libz-mingw-w64-dev \
-  googletest wine "$wine_package"
+  googletest wine "$wine_package" g++ zlib1g-dev liblzma-dev libmd-dev nlohmann-json3-dev
 
 # ---- liblzma: no MinGW package exists; cross-compiled from Debian's source package -----------
 # The source is fetched once into build-xz-source/ and serves both Windows builds.
