@@ -66,6 +66,14 @@ ZlibInflater::State* ZlibInflater::Begin()
     } else if (inflateReset(&mState->stream) != Z_OK) {
         return nullptr;
     }
+    // inflateReset keeps the buffers of the stream before, which may have stopped half way:
+    // unread input of another entry, output space in blocks since freed (or the spare byte on
+    // a stack long gone). A new stream starts with neither.
+    z_stream& stream = mState->stream;
+    stream.next_in = nullptr;
+    stream.avail_in = 0;
+    stream.next_out = nullptr;
+    stream.avail_out = 0;
     return mState.get();
 }
 

@@ -1,6 +1,8 @@
 // Loading an archive entry into blocks: the block store, stored bytes, zlib streams and LZMA
 // records, their chunking, and the refusals of corrupt, truncated and padded streams.
 #include <cstring>
+#include <iterator>
+#include <memory>
 #include <random>
 
 #include <lzma.h>
@@ -188,6 +190,33 @@ TEST(DecompressZlib, RefusesCorruptTruncatedAndPaddedStreams)
         LogCapture log;
         EXPECT_FALSE(Decode(kCompressionZlib, c.stored, c.size)) << c.size << " " << c.message;
         EXPECT_TRUE(c.message.empty() || LoggedError(log, std::string(kZlibName) + ": " + c.message)) << log.Dump();
+    }
+}
+
+// A listing keeps one inflate state for all its entries. Whatever the stream before left
+// behind (input not consumed, output space in blocks since freed, a damaged stream stopped
+// half way), the next entry decodes from its own bytes into its own blocks only.
+TEST(DecompressZlib, AKeptInflaterStartsEveryStreamAfresh)
+{
+    ZlibInflater inflater;
+    TempDir dir;
+    const std::string good = TextBytes(300000, 3), other = TextBytes(5000, 4);
+    std::string damaged = Zlib(TextBytes(300000, 5));
+    damaged[damaged.size() / 2] ^= 0x55;
+    const std::string streams[] = {Zlib(good), damaged, Zlib(good), Zlib(other), damaged, Zlib(other)};
+    const std::string* expected[] = {&good, nullptr, &good, &other, nullptr, &other};
+    for (std::size_t i = 0; i < std::size(streams); ++i) {
+        LogCapture log;
+        DataFile file(dir, streams[i]);
+        const std::uint32_t size = static_cast<std::uint32_t>(expected[i] ? expected[i]->size() : 300000);
+        auto blocks = std::make_unique<UncompressedBlocks>(kArchiveBlockSize);
+        const bool loaded = blocks->Load(kCompressionZlib, file.handle, 0, 0, static_cast<std::uint32_t>(streams[i].size()), size,
+                                         &inflater);
+        ASSERT_EQ(loaded, expected[i] != nullptr) << "stream " << i << "\n" << log.Dump();
+        if (!loaded) continue;
+        std::string out(blocks->TotalSize(), '\0');
+        blocks->CopyOut(out.data(), 0, blocks->TotalSize());
+        EXPECT_EQ(out, *expected[i]) << "stream " << i;
     }
 }
 
