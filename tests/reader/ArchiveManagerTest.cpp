@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "CStd/CStd.h"
 #include "reader/ArchiveManager.h"
 #include "writer/ArchiveIndex.h"
 
@@ -214,6 +215,43 @@ TEST(ArchiveManager, ReportsADirectoryWithoutArchivesOnEveryRequestAndRemembersN
     EXPECT_EQ(manager->Directory(), dir);
     EXPECT_EQ(manager->Archives().size(), 1u);
     EXPECT_TRUE(fs::is_directory(dir + "/x.olm"));
+}
+
+// A directory whose search pattern would not fit in a path is not searched at all: cut short,
+// the pattern would search the directory itself or its parent.
+TEST(ArchiveManager, SearchesNoPatternCutShort)
+{
+#if defined(_WIN32)
+    GTEST_SKIP() << "the layout's own paths would pass MAX_PATH, which the test cannot write without long-path support";
+#endif
+    TempDir root;
+    const std::string base = ArchiveDir(root, "", "");
+    for (const std::size_t room : {0, 1, 8, 12}) {
+        const std::size_t length = Tarn::kMaxPath - base.size() - room - 4;  // the pattern adds "/*.olm"
+        const std::string dir = ArchiveDir(root, std::string(length - 8, 'p'), "0.0.0.1");
+        WriteArchive(root, dir, "a.olm", Index({{"x", 0, 1}}));
+        TarnTest::ScopedCalls calls;
+        static std::vector<std::string> searched;
+        searched.clear();
+        Win32::gCalls.FindFirstFileA = [](Win32::LPCSTR pattern, auto... rest) {
+            searched.emplace_back(pattern);
+            return Win32::DefaultCalls().FindFirstFileA(pattern, rest...);
+        };
+        Win32::gCalls.FindFirstFileExA = [](Win32::LPCSTR pattern, auto... rest) {
+            searched.emplace_back(pattern);
+            return Win32::DefaultCalls().FindFirstFileExA(pattern, rest...);
+        };
+        LogCapture log;
+        auto manager = ArchiveVersionManager::Create(dir, root.Path().string().c_str());
+        const std::string pattern = dir + "/*.olm";
+        if (pattern.size() < Tarn::kMaxPath) {
+            EXPECT_NE(manager, nullptr) << pattern.size();
+        } else {
+            EXPECT_EQ(manager, nullptr) << pattern.size();
+            EXPECT_EQ(log.Texts(1), Texts{kCreate + "Failed to find the directory: " + pattern});
+        }
+        for (const std::string& s : searched) EXPECT_EQ(s, pattern) << "searched a pattern cut short";
+    }
 }
 
 TEST(ArchiveManager, CachesOneManagerPerExactProjectNameAndVersion)
