@@ -60,6 +60,9 @@ void WrapFileIteratorBase::Update()
 
 std::shared_ptr<FileIteratorBase> CreateFileIterator(const char* path, std::uint32_t flags)
 {
+    // A pattern longer than a path may be would be cut short, and a shortened one searches
+    // somewhere else (the directory itself, or its parent): no search at all.
+    if (path == nullptr || std::strlen(path) >= kMaxPath) return nullptr;
     try {
         char pattern[kMaxPath];
         NormaliseInto(pattern, path);

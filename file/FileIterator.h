@@ -74,7 +74,7 @@ private:
 
 // An iterator over the entries matching path (a directory, a slash and a last component
 // that may hold '*' and '?'). A missing directory or no match gives an iterator that is
-// invalid from the start; null only when memory runs out.
+// invalid from the start; null when memory runs out or the pattern would not fit in a path.
 std::shared_ptr<FileIteratorBase> CreateFileIterator(const char* path, std::uint32_t flags);
 
 }  // namespace Tarn::File

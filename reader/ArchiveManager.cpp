@@ -115,14 +115,10 @@ std::unique_ptr<ArchiveVersionManager> ArchiveVersionManager::Create(const std::
     LogTrace("%s: (%s)", kCreateName, directory.c_str());
     const std::string pattern = directory + "/*." + "olm";
     std::shared_ptr<File::FileIteratorBase> iterator;
-    // A pattern longer than a path may be would be cut short, and a shortened one searches
-    // somewhere else (the directory itself, or its parent): refused like a missing directory.
-    if (pattern.size() < Tarn::kMaxPath) {
-        try {
-            iterator = File::CreateFileIterator(pattern.c_str(), kSearchFlags);
-        } catch (const std::logic_error&) {
-            iterator = nullptr;  // the default provider is gone: the process is exiting
-        }
+    try {
+        iterator = File::CreateFileIterator(pattern.c_str(), kSearchFlags);
+    } catch (const std::logic_error&) {
+        iterator = nullptr;  // the default provider is gone: the process is exiting
     }
     if (iterator == nullptr) {
         LogError("%s: Failed to find the directory: %s", kCreateName, pattern.c_str());

@@ -27,9 +27,11 @@ std::string ToText(const fs::path& path)
 
 fs::path FromText(const std::string& text) { return fs::path(std::u8string(text.begin(), text.end())); }
 
-// One journal line: the source, a tab, the target; both relative to the journal's directory.
-void Replay(const fs::path& directory, const std::string& journal)
+// The journal's moves, in order: each line the source, a tab, the target, both relative to the
+// journal's directory.
+std::vector<std::pair<std::string, std::string>> JournalMoves(const std::string& journal)
 {
+    std::vector<std::pair<std::string, std::string>> moves;
     size_t start = 0;
     while (start < journal.size()) {
         size_t end = journal.find('\n', start);
@@ -37,8 +39,15 @@ void Replay(const fs::path& directory, const std::string& journal)
         const std::string line = journal.substr(start, end - start);
         start = end + 1;
         const size_t tab = line.find('\t');
-        if (tab == std::string::npos) continue;
-        const fs::path from = directory / FromText(line.substr(0, tab)), to = directory / FromText(line.substr(tab + 1));
+        if (tab != std::string::npos) moves.emplace_back(line.substr(0, tab), line.substr(tab + 1));
+    }
+    return moves;
+}
+
+void Replay(const fs::path& directory, const std::string& journal)
+{
+    for (const auto& [source, target] : JournalMoves(journal)) {
+        const fs::path from = directory / FromText(source), to = directory / FromText(target);
         if (!Exists(from) || Exists(to)) continue;
         CreateDirectories(to.parent_path());
         std::error_code error;
@@ -50,15 +59,8 @@ void Replay(const fs::path& directory, const std::string& journal)
 
 void RemoveRetired(const fs::path& directory, const std::string& journal)
 {
-    size_t start = 0;
-    while (start < journal.size()) {
-        size_t end = journal.find('\n', start);
-        if (end == std::string::npos) end = journal.size();
-        const std::string line = journal.substr(start, end - start);
-        start = end + 1;
-        const size_t tab = line.find('\t');
-        if (tab != std::string::npos && EndsWith(line, kRetiredSuffix)) RemoveQuietly(directory / FromText(line.substr(tab + 1)));
-    }
+    for (const auto& [source, target] : JournalMoves(journal))
+        if (EndsWith(target, kRetiredSuffix)) RemoveQuietly(directory / FromText(target));
 }
 
 // Removes the entries of folder whose names end in one of the leftover suffixes.
